@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds warning-free and runs every test suite.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/packages.sh
+
+corvane_install_packages $CORVANE_BUILD_PACKAGES binutils-mingw-w64-x86-64
+
+cmake -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_WERROR=ON
+cmake --build build/test -j"$(nproc)"
+ctest --test-dir build/test --output-on-failure

@@ -1,0 +1,343 @@
+#include "serialcommon.h"
+#include "simulatedunit.h"
+
+#include <QtTest>
+
+#include <sys/resource.h>
+
+Q_DECLARE_METATYPE(QList<QByteArray>)
+
+static QList<QByteArray> packsOf(const QSignalSpy &spy)
+{
+    QList<QByteArray> packs;
+    for (const QList<QVariant> &args : spy)
+        packs << args.at(0).toByteArray();
+    return packs;
+}
+
+static double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
+        + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+class TestSerialCommon : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void openGreetsTheUnitAndEmitsNothing();
+    void failedOpen_data();
+    void failedOpen();
+    void openWhileOpenKeepsThePort();
+    void closedPortDropsPacksAndCloseIsHarmless();
+    void cutting_data();
+    void cutting();
+    void traceLineOfAReceivedPack();
+    void reopenDiscardsLeftoverBytes();
+    void nestedLoopInReceiverGoesOnReceiving();
+    void probeSkipsBusyPortsAndKeepsOrder();
+    void probeLeavesTheLinksPortOpenAndWorking();
+    void hangUpClosesPortOnce();
+};
+
+void TestSerialCommon::openGreetsTheUnitAndEmitsNothing()
+{
+    SimulatedUnit unit;
+    QVERIFY(unit.openPty());
+    unit.setSilent(true);
+    SerialCommon link;
+    QSignalSpy openSpy(&link, &SerialCommon::openSerialPort);
+    QSignalSpy packSpy(&link, &SerialCommon::sendParsePack);
+
+    QTest::ignoreMessage(QtDebugMsg, "open: true");
+    link.openPort(unit.portName());
+    QVERIFY(link.isPortOpen());
+    QTRY_COMPARE(unit.receivedBytes(), QByteArray::fromHex("21630379"));
+    QTest::qWait(100);
+    QCOMPARE(unit.receivedBytes(), QByteArray::fromHex("21630379"));
+    QCOMPARE(openSpy.count(), 0);
+    QCOMPARE(packSpy.count(), 0);
+}
+
+void TestSerialCommon::failedOpen_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::newRow("empty name") << 0;
+    QTest::newRow("missing device") << 1;
+    QTest::newRow("held by another open") << 2;
+}
+
+void TestSerialCommon::failedOpen()
+{
+    QFETCH(int, kind);
+    SimulatedUnit unit;
+    QVERIFY(unit.openPty());
+    QSerialPort holder(unit.portName());
+    QString name;
+    if (kind == 1)
+        name = QStringLiteral("/dev/corvane-no-such-port");
+    if (kind == 2) {
+        QVERIFY(holder.open(QIODevice::ReadWrite));
+        name = unit.portName();
+    }
+
+    SerialCommon link;
+    QSignalSpy openSpy(&link, &SerialCommon::openSerialPort);
+    QTest::ignoreMessage(QtDebugMsg, "open: false");
+    link.openPort(name);
+    QCOMPARE(openSpy.count(), 1);
+    QCOMPARE(openSpy.at(0).at(0).toBool(), false);
+    QVERIFY(!link.isPortOpen());
+    link.onSendToSerialPort(QByteArray::fromHex("2150038C"));
+    QTest::qWait(100);
+    QCOMPARE(unit.receivedBytes(), QByteArray());
+}
+
+void TestSerialCommon::openWhileOpenKeepsThePort()
+{
+    SimulatedUnit unit;
+    QVERIFY(unit.openPty());
+    unit.setSilent(true);
+    SerialCommon link;
+    QSignalSpy openSpy(&link, &SerialCommon::openSerialPort);
+    link.openPort(unit.portName());
+    QTest::ignoreMessage(QtDebugMsg, "open: false");
+    link.openPort(unit.portName());
+    QCOMPARE(openSpy.count(), 1);
+    QVERIFY(link.isPortOpen());
+    link.onSendToSerialPort(QByteArray::fromHex("2150038C"));
+    QTRY_COMPARE(unit.receivedBytes(), QByteArray::fromHex("21630379"
+                                                                    "2150038C"));
+}
+
+void TestSerialCommon::closedPortDropsPacksAndCloseIsHarmless()
+{
+    SimulatedUnit unit;
+    QVERIFY(unit.openPty());
+    unit.setSilent(true);
+    SerialCommon link;
+    QSignalSpy openSpy(&link, &SerialCommon::openSerialPort);
+    link.closePort();
+    link.onSendToSerialPort(QByteArray::fromHex("2150038C"));
+    link.openPort(unit.portName());
+    link.closePort();
+    link.closePort();
+    link.onSendToSerialPort(QByteArray::fromHex("2160037C"));
+    QVERIFY(!link.isPortOpen());
+    QTest::qWait(100);
+    QCOMPARE(unit.receivedBytes(), QByteArray::fromHex("21630379"));
+    QCOMPARE(openSpy.count(), 0);
+}
+
+void TestSerialCommon::cutting_data()
+{
+    QTest::addColumn<QList<QByteArray>>("arrivals");
+    QTest::addColumn<int>("packsAfterFirstArrival");
+    QTest::addColumn<QList<QByteArray>>("packs");
+
+    const QByteArray poll = QByteArray::fromHex("2150038C");
+    const QByteArray answer50 = SimulatedUnit::frame(0x50, QByteArray::fromHex("00FD01C803F5"));
+    const QByteArray answer60 = SimulatedUnit::frame(0x60, QByteArray::fromHex("00FD01C803F5FF9C"));
+    // 0x06 inside the payload, at pack position 4.
+    const QByteArray answerWith06 = SimulatedUnit::frame(0x50, QByteArray::fromHex("0006012C03F5"));
+    const QByteArray longPack = SimulatedUnit::frame(0x70, QByteArray(197, '\x11'));
+
+    QTest::newRow("one piece") << QList<QByteArray>{poll} << 1 << QList<QByteArray>{poll};
+    QTest::newRow("split arrival") << QList<QByteArray>{poll.left(2), poll.mid(2)} << 0
+                                   << QList<QByteArray>{poll};
+    QTest::newRow("two packs in one arrival") << QList<QByteArray>{answer50 + answer60} << 2
+                                              << QList<QByteArray>{answer50, answer60};
+    QTest::newRow("10 bytes then 5 of 12") << QList<QByteArray>{answer50 + answer60.left(5), answer60.mid(5)}
+                                           << 1 << QList<QByteArray>{answer50, answer60};
+    QTest::newRow("length 0x00") << QList<QByteArray>{QByteArray::fromHex("2160006F")} << 1
+                                 << QList<QByteArray>{QByteArray::fromHex("21")};
+    QTest::newRow("length 0x01") << QList<QByteArray>{QByteArray::fromHex("2161017D")} << 1
+                                 << QList<QByteArray>{QByteArray::fromHex("2161")};
+    QTest::newRow("length 0x02") << QList<QByteArray>{QByteArray::fromHex("2162027B")} << 1
+                                 << QList<QByteArray>{QByteArray::fromHex("216202")};
+    QTest::newRow("length 0xC8 waits for 201 bytes") << QList<QByteArray>{longPack.left(200), longPack.mid(200)}
+                                                     << 0 << QList<QByteArray>{longPack};
+    QTest::newRow("wrong checksum handed on") << QList<QByteArray>{QByteArray::fromHex("2150038D")} << 1
+                                              << QList<QByteArray>{QByteArray::fromHex("2150038D")};
+    QTest::newRow("0x06 pack then another answer") << QList<QByteArray>{answerWith06 + answer60} << 2
+                                                   << QList<QByteArray>{answerWith06, answer60};
+}
+
+void TestSerialCommon::cutting()
+{
+    QFETCH(QList<QByteArray>, arrivals);
+    QFETCH(int, packsAfterFirstArrival);
+    QFETCH(QList<QByteArray>, packs);
+
+    SimulatedUnit unit;
+    QVERIFY(unit.openPty());
+    unit.setSilent(true);
+    SerialCommon link;
+    QSignalSpy packSpy(&link, &SerialCommon::sendParsePack);
+    link.openPort(unit.portName());
+    QTRY_COMPARE(unit.receivedBytes().size(), 4);
+
+    for (int i = 0; i < arrivals.size(); ++i) {
+        unit.sendRaw(arrivals.at(i));
+        if (i == 0) {
+            if (packsAfterFirstArrival > 0)
+                QTRY_COMPARE(packSpy.count(), packsAfterFirstArrival);
+            // Give a wrongly eager cutter time to show itself.
+            QTest::qWait(150);
+            QCOMPARE(packSpy.count(), packsAfterFirstArrival);
+        }
+    }
+    QTRY_COMPARE(packSpy.count(), packs.size());
+    QTest::qWait(100);
+    QCOMPARE(packsOf(packSpy), packs);
+}
+
+void TestSerialCommon::traceLineOfAReceivedPack()
+{
+    SimulatedUnit unit;
+    QVERIFY(unit.openPty());
+    unit.setSilent(true);
+    SerialCommon link;
+    QSignalSpy packSpy(&link, &SerialCommon::sendParsePack);
+    link.openPort(unit.portName());
+    QTest::ignoreMessage(QtDebugMsg,
+                         QRegularExpression(QStringLiteral(
+                             "^----- \"21500989ABCDEF0102AA\" \"\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\"$")));
+    unit.sendRaw(QByteArray::fromHex("21500989abcdef0102aa"));
+    QTRY_COMPARE(packSpy.count(), 1);
+}
+
+void TestSerialCommon::reopenDiscardsLeftoverBytes()
+{
+    SimulatedUnit unit;
+    QVERIFY(unit.openPty());
+    unit.setSilent(true);
+    SerialCommon link;
+    QSignalSpy packSpy(&link, &SerialCommon::sendParsePack);
+    link.openPort(unit.portName());
+    unit.sendRaw(QByteArray::fromHex("215003"));
+    QTest::qWait(150);
+    link.closePort();
+    link.openPort(unit.portName());
+    QVERIFY(link.isPortOpen());
+    const QByteArray answer = SimulatedUnit::frame(0x63);
+    unit.sendRaw(answer);
+    QTRY_COMPARE(packSpy.count(), 1);
+    QTest::qWait(100);
+    QCOMPARE(packsOf(packSpy), QList<QByteArray>{answer});
+}
+
+void TestSerialCommon::nestedLoopInReceiverGoesOnReceiving()
+{
+    // A receiver that waits in a nested event loop (as a modal box does) must still see the
+    // packs that arrive meanwhile, each once and whole.
+    SimulatedUnit unit;
+    QVERIFY(unit.openPty());
+    unit.setSilent(true);
+    SerialCommon link;
+    link.openPort(unit.portName());
+    const QByteArray first = SimulatedUnit::frame(0x56);
+    const QByteArray second = SimulatedUnit::frame(0x50, QByteArray::fromHex("00FD01C803F5"));
+    const QByteArray third = SimulatedUnit::frame(0x63);
+    QList<QByteArray> seen;
+    QList<QByteArray> seenInsideFirst;
+    connect(&link, &SerialCommon::sendParsePack, this, [&](const QByteArray &pack) {
+        seen << pack;
+        if (pack != first)
+            return;
+        unit.sendRaw(second);
+        QTimer::singleShot(50, &unit, [&] { unit.sendRaw(third); });
+        QEventLoop loop;
+        QTimer::singleShot(3000, &loop, &QEventLoop::quit);
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (seen.size() >= 3)
+                loop.quit();
+        });
+        poll.start(10);
+        loop.exec();
+        seenInsideFirst = seen;
+    });
+    unit.sendRaw(first);
+    QTRY_COMPARE(seenInsideFirst.size(), 3);
+    QCOMPARE(seenInsideFirst, (QList<QByteArray>{first, second, third}));
+    QTest::qWait(100);
+    QCOMPARE(seen.size(), 3);
+}
+
+void TestSerialCommon::probeSkipsBusyPortsAndKeepsOrder()
+{
+    SimulatedUnit units[3];
+    QStringList locations;
+    for (SimulatedUnit &unit : units) {
+        QVERIFY(unit.openPty());
+        locations << unit.portName();
+    }
+    QSerialPort other(units[1].portName());
+    QVERIFY(other.open(QIODevice::ReadWrite));
+
+    const QStringList names = SerialCommon::probePorts(locations);
+    QCOMPARE(names.size(), 2);
+    QCOMPARE(QStringLiteral("/dev/") + names.at(0), locations.at(0));
+    QCOMPARE(QStringLiteral("/dev/") + names.at(1), locations.at(2));
+    QCOMPARE(SerialCommon::probePorts(QStringList{locations.at(2), locations.at(0)}),
+             (QStringList{names.at(1), names.at(0)}));
+
+    // Every probed port was closed again: each can be opened, by the name the probe returned.
+    for (const QString &name : names) {
+        SerialCommon link;
+        QSignalSpy openSpy(&link, &SerialCommon::openSerialPort);
+        link.openPort(name);
+        QVERIFY2(link.isPortOpen(), qPrintable(name));
+        QCOMPARE(openSpy.count(), 0);
+    }
+    QVERIFY(SerialCommon::probePorts(QStringList()).isEmpty());
+}
+
+void TestSerialCommon::probeLeavesTheLinksPortOpenAndWorking()
+{
+    SimulatedUnit unit;
+    QVERIFY(unit.openPty());
+    SerialCommon link;
+    QSignalSpy packSpy(&link, &SerialCommon::sendParsePack);
+    link.openPort(unit.portName());
+    QTRY_COMPARE(packSpy.count(), 1);
+
+    QVERIFY(SerialCommon::probePorts(QStringList{unit.portName()}).isEmpty());
+    QVERIFY(link.isPortOpen());
+    link.onSendToSerialPort(QByteArray::fromHex("2150038C"));
+    QTRY_COMPARE(packSpy.count(), 2);
+    QCOMPARE(packSpy.at(1).at(0).toByteArray().left(2), QByteArray::fromHex("2150"));
+    QCOMPARE(packSpy.at(1).at(0).toByteArray().size(), 10);
+}
+
+void TestSerialCommon::hangUpClosesPortOnce()
+{
+    SimulatedUnit unit;
+    QVERIFY(unit.openPty());
+    SerialCommon link;
+    QSignalSpy lostSpy(&link, &SerialCommon::serialPortLost);
+    QSignalSpy openSpy(&link, &SerialCommon::openSerialPort);
+    link.openPort(unit.portName());
+    QTRY_COMPARE(unit.receivedFrames().size(), 1);
+
+    unit.hangUp();
+    QTRY_COMPARE(lostSpy.count(), 1);
+    QVERIFY(!link.isPortOpen());
+
+    // No error storm: a second of idle time stays idle and reports nothing more.
+    const double before = cpuSeconds();
+    QTest::qWait(1000);
+    QVERIFY2(cpuSeconds() - before < 0.3, "the event loop keeps spinning after the hang-up");
+    QCOMPARE(lostSpy.count(), 1);
+    QCOMPARE(openSpy.count(), 0);
+    link.onSendToSerialPort(QByteArray::fromHex("2150038C"));
+    link.closePort();
+    QCOMPARE(lostSpy.count(), 1);
+}
+
+QTEST_GUILESS_MAIN(TestSerialCommon)
+#include "tst_serialcommon.moc"
