@@ -36,6 +36,8 @@ void TestMainWindow::metaObjectTable_data()
                        << int(QMetaMethod::Private) << QList<QByteArray>{"ret"};
     QTest::newRow("3") << QByteArray("onSendParsePack(QByteArray)") << int(QMetaMethod::Slot)
                        << int(QMetaMethod::Private) << QList<QByteArray>{"pack"};
+    QTest::newRow("4") << QByteArray("onSerialPortLost()") << int(QMetaMethod::Slot)
+                       << int(QMetaMethod::Private) << QList<QByteArray>{};
 }
 
 void TestMainWindow::metaObjectTable()

@@ -4,7 +4,31 @@
 #include "ui_mainwindowform.h"
 
 #include <QDebug>
+#include <QEventLoop>
+#include <QMessageBox>
 #include <QTimer>
+
+#include <cmath>
+
+namespace {
+
+const char *const kPollRequest = "2150038C";
+const char *const kPollOilRequest = "2160037C";
+const char *const kFactoryResetRequest = "21560386";
+const int kPollInterval = 1000;
+
+// Calibration values travel as 16 bits; signed for temperatures, unsigned otherwise.
+const int kLowestCalibration = -32768;
+const int kHighestCalibration = 65535;
+
+QString formatTenths(int tenths, const QString &unit)
+{
+    const float value = tenths / 10.0f;
+    // QString::number ignores the locale: always a full stop and no grouping.
+    return QString::number(double(value), 'f', 2) + unit;
+}
+
+} // namespace
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
@@ -14,6 +38,8 @@ MainWindow::MainWindow(QWidget *parent)
     setWindowTitle(QStringLiteral("Corvane"));
     factoryResetOk = false;
     pollTimer = new QTimer;
+    // The unit is read once a second on the second, not within the 5 % a coarse timer allows.
+    pollTimer->setTimerType(Qt::PreciseTimer);
     serial = new SerialCommon;
 
     connect(serial, &SerialCommon::sendParsePack, this, &MainWindow::onSendParsePack);
@@ -27,6 +53,7 @@ MainWindow::MainWindow(QWidget *parent)
         connect(button, &QPushButton::clicked, this, &MainWindow::onPushButton_Clicked);
     connect(pollTimer, &QTimer::timeout, pollTimer, [this] { pollMeasurements(); },
             Qt::DirectConnection);
+    connect(serial, &SerialCommon::serialPortLost, this, &MainWindow::onSerialPortLost);
 }
 
 MainWindow::~MainWindow()
@@ -61,23 +88,198 @@ char MainWindow::packChecksum(const QByteArray &bytes)
     return char(sum);
 }
 
+int MainWindow::negativeFromHex(const QByteArray &hexText)
+{
+    const int value = hexText.toInt(nullptr, 16);
+    return value - (1 << (4 * hexText.size()));
+}
+
 void MainWindow::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
+    QTimer::singleShot(300, Qt::PreciseTimer, this, &MainWindow::refreshPortList);
+}
+
+void MainWindow::refreshPortList()
+{
+    // Scan before clearing, so that the old list stays visible while the ports are probed.
+    const QStringList names = serial->scanPorts();
+    form->comboBox->clear();
+    form->comboBox->insertItems(form->comboBox->count(), names);
 }
 
 void MainWindow::pollMeasurements()
 {
+    emit sendSerialPortPack(QByteArray::fromHex(kPollRequest));
+    {
+        QEventLoop loop;
+        QTimer timer;
+        connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+        timer.start(50);
+        loop.exec();
+    }
+    emit sendSerialPortPack(QByteArray::fromHex(kPollOilRequest));
 }
 
 void MainWindow::onPushButton_Clicked()
 {
+    auto *button = qobject_cast<QPushButton *>(sender());
+    if (!button)
+        return;
+    const QString name = button->objectName();
+    if (name == QLatin1String("pushButton_OpenCom")) {
+        serial->openPort(form->comboBox->currentText());
+    } else if (name == QLatin1String("pushButton_CloseCom")) {
+        serial->closePort();
+        form->pushButton_OpenCom->setEnabled(true);
+    } else if (name == QLatin1String("pushButton_temCali")) {
+        calibrate(form->lineEdit_TempCali, form->pushButton_temCali, "51");
+    } else if (name == QLatin1String("pushButton_HumCali")) {
+        calibrate(form->lineEdit_HumCalio, form->pushButton_HumCali, "52");
+    } else if (name == QLatin1String("pushButton_AtmCali")) {
+        calibrate(form->lineEdit_AtmCali, form->pushButton_AtmCali, "53");
+    } else if (name == QLatin1String("pushButton_OilCali")) {
+        calibrate(form->lineEdit_OilCali, form->pushButton_OilCali, "61");
+    } else if (name == QLatin1String("pushButton_reFactory")) {
+        confirmFactoryReset();
+    }
 }
 
-void MainWindow::onOpenSerialPort(bool)
+void MainWindow::calibrate(QLineEdit *edit, QPushButton *button, const QByteArray &command)
 {
+    // Nothing may reach the unit that the operator did not type, and the button must not lock
+    // waiting for an answer that cannot come.
+    if (!serial->isPortOpen()) {
+        QMessageBox::warning(nullptr, QStringLiteral("提示"), QStringLiteral("请先打开串口！"));
+        return;
+    }
+    bool isNumber = false;
+    const double typed = edit->text().trimmed().toDouble(&isNumber);
+    if (!isNumber || std::isnan(typed)) {
+        QMessageBox::warning(nullptr, QStringLiteral("提示"),
+                             QStringLiteral("请输入有效的标定值！"));
+        return;
+    }
+    const double tenfold = std::trunc(typed * 10.0);
+    if (tenfold < kLowestCalibration || tenfold > kHighestCalibration) {
+        QMessageBox::warning(nullptr, QStringLiteral("提示"), QStringLiteral("标定值超出范围！"));
+        return;
+    }
+
+    if (pollTimer->isActive())
+        pollTimer->stop();
+    button->setEnabled(false);
+    const QByteArray pack = buildPack(command, int(tenfold));
+    if (command == "51")
+        qDebug() << pack.toHex().toUpper();
+    emit sendSerialPortPack(pack);
 }
 
-void MainWindow::onSendParsePack(QByteArray)
+void MainWindow::confirmFactoryReset()
 {
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("警告"),
+                    QStringLiteral("确定要恢复出厂设置？"), QMessageBox::Yes | QMessageBox::No);
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("确定"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("取消"));
+    if (box.exec() != QMessageBox::Yes)
+        return;
+    factoryResetOk = false;
+    emit sendSerialPortPack(QByteArray::fromHex(kFactoryResetRequest));
+    QTimer::singleShot(2000, this, &MainWindow::checkFactoryReset);
+}
+
+void MainWindow::checkFactoryReset()
+{
+    if (!factoryResetOk)
+        QMessageBox::information(nullptr, QStringLiteral("提示"),
+                                 QStringLiteral("恢复出厂设置：失败！"));
+}
+
+void MainWindow::onOpenSerialPort(bool ret)
+{
+    if (!ret)
+        QMessageBox::warning(nullptr, QStringLiteral("提示"),
+                             QStringLiteral("串口打开失败，请重新选择！"));
+}
+
+void MainWindow::onSerialPortLost()
+{
+    form->pushButton_OpenCom->setEnabled(true);
+    QMessageBox::warning(nullptr, QStringLiteral("提示"), QStringLiteral("串口连接已断开！"));
+}
+
+void MainWindow::onSendParsePack(QByteArray pack)
+{
+    if (pack.isEmpty())
+        return;
+    const QByteArray answer = pack.mid(1);
+    if (answer.isEmpty())
+        return;
+    QByteArray payload = answer.mid(2);
+    payload.chop(1);
+
+    const QByteArray code = answer.left(1).toHex().toUpper();
+    if (code == "50") {
+        showMeasurements(payload, 3);
+    } else if (code == "51") {
+        showCalibrationResult(answer, form->label_TemCali, form->pushButton_temCali);
+    } else if (code == "52") {
+        showCalibrationResult(answer, form->label_HumCali, form->pushButton_HumCali);
+    } else if (code == "53") {
+        showCalibrationResult(answer, form->label_AtmCali, form->pushButton_AtmCali);
+    } else if (code == "61") {
+        showCalibrationResult(answer, form->label_OilCali, form->pushButton_OilCali);
+    } else if (code == "56") {
+        factoryResetOk = true;
+        QMessageBox::information(nullptr, QStringLiteral("提示"),
+                                 QStringLiteral("恢复出厂设置：成功！"));
+        startPolling();
+    } else if (code == "63") {
+        form->pushButton_OpenCom->setEnabled(false);
+        startPolling();
+    } else if (code == "60") {
+        showMeasurements(payload, 4);
+    }
+}
+
+void MainWindow::showMeasurements(QByteArray payload, int fieldCount)
+{
+    struct Field
+    {
+        QLabel *label;
+        bool signedField;
+        QString unit;
+    };
+    const Field fields[] = {
+        {form->label_TemMeasure, true, QStringLiteral("℃")},
+        {form->label_HumMeasure, false, QStringLiteral("%RH")},
+        {form->label_AtmMeasure, false, QStringLiteral("kPa")},
+        {form->label_OilMeasure, true, QStringLiteral("℃")},
+    };
+    for (int i = 0; i < fieldCount; ++i) {
+        const QByteArray hex = payload.left(2).toHex().toUpper();
+        const int tenths = fields[i].signedField && hex.startsWith('F')
+            ? negativeFromHex(hex)
+            : hex.toInt(nullptr, 16);
+        fields[i].label->setText(formatTenths(tenths, fields[i].unit));
+        payload.remove(0, 2);
+    }
+}
+
+void MainWindow::showCalibrationResult(QByteArray answer, QLabel *resultLabel, QWidget *button)
+{
+    // Byte 2 is the status when the answer carries a payload; an answer that ends before it
+    // (only its checksum follows the length byte) counts as a failure.
+    const bool hasStatus = answer.size() > 3;
+    const QByteArray status = hasStatus ? answer.mid(2, 1).toHex().toUpper() : QByteArray("00");
+    resultLabel->setText(status == "00" ? QStringLiteral("标定失败") : QStringLiteral("标定成功"));
+    button->setEnabled(true);
+    startPolling();
+}
+
+void MainWindow::startPolling()
+{
+    // A running timer keeps its phase: the ticks stay one second apart.
+    if (!pollTimer->isActive())
+        pollTimer->start(kPollInterval);
 }

@@ -4,6 +4,9 @@
 #include <QByteArray>
 #include <QMainWindow>
 
+class QLabel;
+class QLineEdit;
+class QPushButton;
 class QTimer;
 class SerialCommon;
 
@@ -23,6 +26,8 @@ public:
     static QByteArray buildPack(const QByteArray &command, int value);
     // The byte that makes the sum of all bytes of a pack 0 mod 256.
     static char packChecksum(const QByteArray &bytes);
+    // A field whose hex text begins with F, read as two's complement over its own width.
+    static int negativeFromHex(const QByteArray &hexText);
 
 signals:
     void sendSerialPortPack(QByteArray pack);
@@ -34,9 +39,17 @@ private slots:
     void onPushButton_Clicked();
     void onOpenSerialPort(bool ret);
     void onSendParsePack(QByteArray pack);
+    void onSerialPortLost();
 
 private:
+    void refreshPortList();
     void pollMeasurements();
+    void checkFactoryReset();
+    void calibrate(QLineEdit *edit, QPushButton *button, const QByteArray &command);
+    void confirmFactoryReset();
+    void showMeasurements(QByteArray payload, int fieldCount);
+    void showCalibrationResult(QByteArray answer, QLabel *resultLabel, QWidget *button);
+    void startPolling();
 
     bool factoryResetOk;
     QTimer *pollTimer;

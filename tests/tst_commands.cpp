@@ -1,0 +1,288 @@
+#include "windowharness.h"
+
+#include <QtTest>
+
+static const char *const kCalibrationCommands = "\x51\x52\x53\x61";
+
+static bool isCalibration(quint8 command)
+{
+    return QByteArray(kCalibrationCommands).contains(char(command));
+}
+
+static int calibrationPacksSent(const WindowHarness &harness)
+{
+    int count = 0;
+    for (quint8 command : harness.commandsReceived())
+        count += isCalibration(command) ? 1 : 0;
+    return count;
+}
+
+class TestCommands : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void calibrationPacks_data();
+    void calibrationPacks();
+    void rejectedCalibrationInput_data();
+    void rejectedCalibrationInput();
+    void calibrationWhileClosed();
+    void twoCalibrationsPending();
+    void factoryResetCancelled();
+    void factoryReset_data();
+    void factoryReset();
+    void openFailures_data();
+    void openFailures();
+    void lostDevice();
+};
+
+void TestCommands::calibrationPacks_data()
+{
+    QTest::addColumn<QString>("edit");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("pack");
+
+    QTest::newRow("23.46") << "lineEdit_TempCali" << "pushButton_temCali" << "23.46"
+                           << QByteArray::fromHex("21510500EA9F");
+    QTest::newRow("-1.25") << "lineEdit_TempCali" << "pushButton_temCali" << "-1.25"
+                           << QByteArray::fromHex("215105FFF496");
+    QTest::newRow("101.3") << "lineEdit_AtmCali" << "pushButton_AtmCali" << "101.3"
+                           << QByteArray::fromHex("21530503F58F");
+    QTest::newRow("45.5") << "lineEdit_HumCalio" << "pushButton_HumCali" << "45.5"
+                          << QByteArray::fromHex("21520501C7C0");
+    QTest::newRow("oil is 0x61") << "lineEdit_OilCali" << "pushButton_OilCali" << "2.3"
+                                 << QByteArray::fromHex("216105001762");
+    QTest::newRow("-0.05 truncates to 0") << "lineEdit_OilCali" << "pushButton_OilCali" << " -0.05 "
+                                          << QByteArray::fromHex("216105000079");
+    QTest::newRow("exponent") << "lineEdit_AtmCali" << "pushButton_AtmCali" << "1e2"
+                              << QByteArray::fromHex("21530503E89C");
+    QTest::newRow("lowest") << "lineEdit_TempCali" << "pushButton_temCali" << "-3276.8"
+                            << QByteArray::fromHex("215105800009");
+    QTest::newRow("highest") << "lineEdit_HumCalio" << "pushButton_HumCali" << "6553.5"
+                             << QByteArray::fromHex("215205FFFF8A");
+}
+
+void TestCommands::calibrationPacks()
+{
+    QFETCH(QString, edit);
+    QFETCH(QString, button);
+    QFETCH(QString, text);
+    QFETCH(QByteArray, pack);
+
+    WindowHarness harness;
+    QVERIFY(harness.openUnit());
+    harness.unit.setSilent(true);
+    QPushButton *pressed = harness.button(qPrintable(button));
+    harness.edit(qPrintable(edit))->setText(text);
+    if (button == QLatin1String("pushButton_temCali"))
+        QTest::ignoreMessage(QtDebugMsg, qPrintable('"' + pack.toHex().toUpper() + '"'));
+    pressed->click();
+    QVERIFY(!pressed->isEnabled());
+    QTRY_COMPARE(calibrationPacksSent(harness), 1);
+    QCOMPARE(harness.requests(quint8(pack.at(1))).first().bytes, pack);
+
+    harness.unit.sendRaw(SimulatedUnit::frame(quint8(pack.at(1)), "\x01"));
+    QTRY_VERIFY(pressed->isEnabled());
+    QVERIFY(harness.boxes.boxes().isEmpty());
+}
+
+void TestCommands::rejectedCalibrationInput_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("message");
+
+    const QString invalid = QStringLiteral("请输入有效的标定值！");
+    const QString outOfRange = QStringLiteral("标定值超出范围！");
+    QTest::newRow("empty") << "" << invalid;
+    QTest::newRow("blank") << "   " << invalid;
+    QTest::newRow("letters") << "abc" << invalid;
+    QTest::newRow("decimal comma") << "1,5" << invalid;
+    QTest::newRow("trailing unit") << "23.5C" << invalid;
+    QTest::newRow("nan") << "nan" << invalid;
+    QTest::newRow("6553.6") << "6553.6" << outOfRange;
+    QTest::newRow("-3276.9") << "-3276.9" << outOfRange;
+    QTest::newRow("huge") << "1e12" << outOfRange;
+    QTest::newRow("infinite") << "inf" << outOfRange;
+}
+
+void TestCommands::rejectedCalibrationInput()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, message);
+
+    WindowHarness harness;
+    QVERIFY(harness.openUnit());
+    QTRY_COMPARE_WITH_TIMEOUT(harness.requests(0x50).size(), 1, 3000);
+    harness.edit("lineEdit_OilCali")->setText(text);
+    harness.button("pushButton_OilCali")->click();
+
+    QCOMPARE(harness.boxes.boxes().size(), 1);
+    const ModalBoxWatcher::Box box = harness.boxes.boxes().first();
+    QCOMPARE(box.title, QStringLiteral("提示"));
+    QCOMPARE(box.text, message);
+    QCOMPARE(box.icon, QMessageBox::Warning);
+    QVERIFY(!box.hasParent);
+    QVERIFY(harness.button("pushButton_OilCali")->isEnabled());
+    // Polling was not paused: the next tick still comes.
+    const int polls = harness.requests(0x50).size();
+    QTRY_VERIFY_WITH_TIMEOUT(harness.requests(0x50).size() > polls, 1500);
+    QCOMPARE(calibrationPacksSent(harness), 0);
+}
+
+void TestCommands::calibrationWhileClosed()
+{
+    WindowHarness harness;
+    harness.edit("lineEdit_TempCali")->setText(QStringLiteral("23.5"));
+    harness.button("pushButton_temCali")->click();
+    QCOMPARE(harness.boxes.texts(), QStringList{QStringLiteral("请先打开串口！")});
+    QCOMPARE(harness.boxes.boxes().first().title, QStringLiteral("提示"));
+    QVERIFY(harness.button("pushButton_temCali")->isEnabled());
+
+    // After the port is opened the same press goes out.
+    QVERIFY(harness.openUnit());
+    harness.button("pushButton_temCali")->click();
+    QTRY_COMPARE(harness.requests(0x51).size(), 1);
+    QCOMPARE(harness.requests(0x51).first().bytes, QByteArray::fromHex("21510500EB9E"));
+}
+
+void TestCommands::twoCalibrationsPending()
+{
+    WindowHarness harness;
+    QVERIFY(harness.openUnit());
+    harness.unit.setSilent(true);
+    harness.edit("lineEdit_TempCali")->setText(QStringLiteral("23.5"));
+    harness.edit("lineEdit_HumCalio")->setText(QStringLiteral("50"));
+    harness.button("pushButton_temCali")->click();
+    harness.button("pushButton_HumCali")->click();
+    QTRY_COMPARE(calibrationPacksSent(harness), 2);
+    QCOMPARE(harness.requests(0x52).first().bytes, QByteArray::fromHex("21520501F493"));
+    QVERIFY(!harness.button("pushButton_temCali")->isEnabled());
+    QVERIFY(!harness.button("pushButton_HumCali")->isEnabled());
+
+    harness.unit.sendRaw(SimulatedUnit::frame(0x52, "\x01"));
+    QTRY_VERIFY(harness.button("pushButton_HumCali")->isEnabled());
+    QVERIFY(!harness.button("pushButton_temCali")->isEnabled());
+    QCOMPARE(harness.label("label_HumCali")->text(), QStringLiteral("标定成功"));
+    QCOMPARE(harness.label("label_TemCali")->text(), QString());
+
+    harness.unit.sendRaw(SimulatedUnit::frame(0x51, QByteArray(1, '\0')));
+    QTRY_VERIFY(harness.button("pushButton_temCali")->isEnabled());
+    QCOMPARE(harness.label("label_TemCali")->text(), QStringLiteral("标定失败"));
+}
+
+void TestCommands::factoryResetCancelled()
+{
+    WindowHarness harness;
+    QVERIFY(harness.openUnit());
+    harness.boxes.setAnswer(QStringLiteral("取消"));
+    harness.button("pushButton_reFactory")->click();
+    QCOMPARE(harness.boxes.boxes().size(), 1);
+    const ModalBoxWatcher::Box box = harness.boxes.boxes().first();
+    QCOMPARE(box.title, QStringLiteral("警告"));
+    QCOMPARE(box.text, QStringLiteral("确定要恢复出厂设置？"));
+    QCOMPARE(box.icon, QMessageBox::NoIcon);
+    QCOMPARE(QSet<QString>(box.buttons.begin(), box.buttons.end()),
+             (QSet<QString>{QStringLiteral("确定"), QStringLiteral("取消")}));
+    QVERIFY(!box.hasParent);
+    QTest::qWait(2500);
+    QCOMPARE(harness.boxes.boxes().size(), 1);
+    QCOMPARE(harness.requests(0x56).size(), 0);
+}
+
+void TestCommands::factoryReset_data()
+{
+    QTest::addColumn<bool>("portOpen");
+    QTest::addColumn<bool>("unitAnswers");
+    QTest::addColumn<QString>("verdict");
+
+    QTest::newRow("answered") << true << true << QStringLiteral("恢复出厂设置：成功！");
+    QTest::newRow("no answer") << true << false << QStringLiteral("恢复出厂设置：失败！");
+    QTest::newRow("port closed") << false << false << QStringLiteral("恢复出厂设置：失败！");
+}
+
+void TestCommands::factoryReset()
+{
+    QFETCH(bool, portOpen);
+    QFETCH(bool, unitAnswers);
+    QFETCH(QString, verdict);
+
+    WindowHarness harness;
+    if (portOpen)
+        QVERIFY(harness.openUnit());
+    harness.unit.setReading(SimulatedUnit::Humidity, 777);
+    harness.unit.setSilent(!unitAnswers);
+    harness.boxes.setAnswer(QStringLiteral("确定"));
+    QElapsedTimer sincePress;
+    sincePress.start();
+    harness.button("pushButton_reFactory")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(harness.boxes.boxes().size(), 2, 4000);
+    QTest::qWait(2500);
+
+    QCOMPARE(harness.boxes.texts(), (QStringList{QStringLiteral("确定要恢复出厂设置？"), verdict}));
+    const ModalBoxWatcher::Box result = harness.boxes.boxes().at(1);
+    QCOMPARE(result.title, QStringLiteral("提示"));
+    QCOMPARE(result.icon, QMessageBox::Information);
+    QVERIFY(!result.hasParent);
+    QCOMPARE(harness.requests(0x56).size(), portOpen ? 1 : 0);
+    if (portOpen)
+        QCOMPARE(harness.requests(0x56).first().bytes, QByteArray::fromHex("21560386"));
+    if (unitAnswers) {
+        QCOMPARE(harness.unit.reading(SimulatedUnit::Humidity),
+                 SimulatedUnit::factoryReading(SimulatedUnit::Humidity));
+    } else {
+        const qint64 after = result.shownAt - sincePress.msecsSinceReference();
+        QVERIFY2(after >= 1800 && after <= 2700, qPrintable(QString::number(after)));
+    }
+}
+
+void TestCommands::openFailures_data()
+{
+    QTest::addColumn<bool>("alreadyOpen");
+    QTest::newRow("empty list") << false;
+    QTest::newRow("already open") << true;
+}
+
+void TestCommands::openFailures()
+{
+    QFETCH(bool, alreadyOpen);
+
+    WindowHarness harness;
+    if (alreadyOpen) {
+        // Unanswered, so the open button stays enabled.
+        harness.unit.setSilent(true);
+        harness.comboBox()->addItem(harness.unit.portName());
+        harness.button("pushButton_OpenCom")->click();
+        QTRY_COMPARE(harness.requests(0x63).size(), 1);
+    }
+    QVERIFY(harness.boxes.boxes().isEmpty());
+    harness.button("pushButton_OpenCom")->click();
+
+    QCOMPARE(harness.boxes.texts(), QStringList{QStringLiteral("串口打开失败，请重新选择！")});
+    QCOMPARE(harness.boxes.boxes().first().title, QStringLiteral("提示"));
+    QCOMPARE(harness.boxes.boxes().first().icon, QMessageBox::Warning);
+    if (alreadyOpen) {
+        // The port is still open: a calibration goes out.
+        harness.edit("lineEdit_TempCali")->setText(QStringLiteral("23.5"));
+        harness.button("pushButton_temCali")->click();
+        QTRY_COMPARE(harness.requests(0x51).size(), 1);
+        QCOMPARE(harness.boxes.boxes().size(), 1);
+    }
+}
+
+void TestCommands::lostDevice()
+{
+    WindowHarness harness;
+    QVERIFY(harness.openUnit());
+    QTRY_COMPARE_WITH_TIMEOUT(harness.requests(0x60).size(), 1, 3000);
+    harness.unit.hangUp();
+    QTRY_COMPARE(harness.boxes.texts(), QStringList{QStringLiteral("串口连接已断开！")});
+    QCOMPARE(harness.boxes.boxes().first().title, QStringLiteral("提示"));
+    QCOMPARE(harness.boxes.boxes().first().icon, QMessageBox::Warning);
+    QVERIFY(harness.button("pushButton_OpenCom")->isEnabled());
+    QTest::qWait(1500);
+    QCOMPARE(harness.boxes.boxes().size(), 1);
+}
+
+QTEST_MAIN(TestCommands)
+#include "tst_commands.moc"
