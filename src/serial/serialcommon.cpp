@@ -81,8 +81,12 @@ QStringList SerialCommon::probePorts(const QStringList &systemLocations)
 void SerialCommon::onReadyRead()
 {
     // A queued notification may arrive after the port was closed; nothing is readable then.
-    if (serialPort->isOpen())
-        receiveBuffer.append(serialPort->readAll());
+    receiveBytes(serialPort->isOpen() ? serialPort->readAll() : QByteArray());
+}
+
+void SerialCommon::receiveBytes(const QByteArray &bytes)
+{
+    receiveBuffer.append(bytes);
     parseBuffer();
 }
 

@@ -20,6 +20,10 @@ public:
     void closePort();
     bool isPortOpen() const;
 
+    // Takes in bytes as they came off the line and hands on every pack they complete. The
+    // port's arrivals come this way; recorded traffic can be replayed through it.
+    void receiveBytes(const QByteArray &bytes);
+
     // The names of the ports that pass a test open, in the platform's enumeration order.
     QStringList scanPorts();
     // The test open itself, for ports given by device path; scanPorts() feeds it the
