@@ -1,5 +1,6 @@
 #!/bin/sh
-# Draws the Corvane icon (an instrument dial) and writes logo.ico next to this script.
+# Draws the Corvane icon (an instrument dial) and writes logo.ico and corvane.png next to
+# this script.
 # A single 64x64 32-bit image keeps the icon in BMP form, which every Windows shell reads.
 set -eu
 cd "$(dirname "$0")"
@@ -14,3 +15,6 @@ convert -size 64x64 xc:none \
     -stroke none -fill '#1d3557' -draw 'circle 32,36 32,31' \
     -fill '#e63946' -draw 'roundrectangle 22,46 42,52 3,3' \
     -define icon:auto-resize=64 logo.ico
+
+# Desktop icon themes take PNG; the same picture, for the installed menu entry.
+convert logo.ico -strip PNG32:corvane.png

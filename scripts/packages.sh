@@ -2,6 +2,8 @@
 # Sourced by the run and test scripts.
 
 CORVANE_BUILD_PACKAGES="cmake make g++ qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev"
+# A session without a display: a virtual X server, a hand on its keyboard and a camera.
+CORVANE_HEADLESS_PACKAGES="xvfb xauth xdotool imagemagick"
 
 corvane_install_packages() {
     local missing=()

@@ -4,7 +4,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
 
-corvane_install_packages $CORVANE_BUILD_PACKAGES binutils-mingw-w64-x86-64
+corvane_install_packages $CORVANE_BUILD_PACKAGES $CORVANE_HEADLESS_PACKAGES \
+    fonts-arphic-ukai binutils-mingw-w64-x86-64 desktop-file-utils dpkg-dev file
 
 cmake -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_WERROR=ON
 cmake --build build/test -j"$(nproc)"

@@ -63,7 +63,10 @@ int main(int argc, char *argv[])
         QStringLiteral("silent"), QStringLiteral("Receive requests but never answer."));
     const QCommandLineOption noDriftOption(
         QStringLiteral("no-drift"), QStringLiteral("Keep the readings at their factory values."));
-    parser.addOptions({deviceOption, silentOption, noDriftOption});
+    const QCommandLineOption traceOption(
+        QStringLiteral("trace"),
+        QStringLiteral("Print every pack received (<-) and written (->) as hex, one per line."));
+    parser.addOptions({deviceOption, silentOption, noDriftOption, traceOption});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty()) {
         std::fprintf(stderr, "corvane-sim: unexpected argument '%s' (see --help)\n",
@@ -87,6 +90,17 @@ int main(int argc, char *argv[])
     }
     unit.setSilent(parser.isSet(silentOption));
     unit.setDrift(!parser.isSet(noDriftOption));
+
+    if (parser.isSet(traceOption)) {
+        const auto trace = [](const char *direction, const QByteArray &bytes) {
+            std::printf("%s %s\n", direction, bytes.toHex().toUpper().constData());
+            std::fflush(stdout);
+        };
+        QObject::connect(&unit, &SimulatedUnit::frameReceived, &app,
+                         [trace](const QByteArray &frame) { trace("<-", frame); });
+        QObject::connect(&unit, &SimulatedUnit::answerWritten, &app,
+                         [trace](const QByteArray &bytes) { trace("->", bytes); });
+    }
 
     std::printf("%s\n", qPrintable(unit.portName()));
     std::fflush(stdout);
