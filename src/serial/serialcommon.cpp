@@ -35,7 +35,9 @@ void SerialCommon::openPort(const QString &portName)
         emit openSerialPort(false);
         return;
     }
-    // Bytes left from an earlier connection would lead the first answer of this one.
+    // Bytes left from an earlier connection, read or still waiting in the driver, would lead
+    // the first answer of this one.
+    serialPort->clear(QSerialPort::Input);
     receiveBuffer.clear();
     receiveOffset = 0;
     lostPending = false;
