@@ -1,0 +1,236 @@
+#include "windowharness.h"
+
+#include <QtTest>
+
+#include <sys/resource.h>
+
+static QtMessageHandler defaultHandler = nullptr;
+
+// Random bytes make the link trace thousands of packs, which would drown the test log.
+static void dropDebug(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type != QtDebugMsg)
+        defaultHandler(type, context, text);
+}
+
+static double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
+        + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The clock of SimulatedUnit::Frame::msecs.
+static qint64 monotonicMsecs()
+{
+    QElapsedTimer now;
+    now.start();
+    return now.msecsSinceReference();
+}
+
+// Descriptors this process holds on a terminal; one whose master is gone reads "(deleted)".
+static int descriptorsOn(const QString &device)
+{
+    int count = 0;
+    const QFileInfoList fds =
+        QDir(QStringLiteral("/proc/self/fd"))
+            .entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo &fd : fds) {
+        const QString target = fd.symLinkTarget();
+        count += target == device || target == device + QStringLiteral(" (deleted)") ? 1 : 0;
+    }
+    return count;
+}
+
+static QStringList measurementTexts(const WindowHarness &harness)
+{
+    QStringList texts;
+    for (const char *name :
+         {"label_TemMeasure", "label_HumMeasure", "label_AtmMeasure", "label_OilMeasure"})
+        texts << harness.label(name)->text();
+    return texts;
+}
+
+// Readings no earlier answer carried, and the texts the window shows for them.
+static QStringList setFreshReadings(SimulatedUnit &unit)
+{
+    unit.setReading(SimulatedUnit::AirTemperature, 234);
+    unit.setReading(SimulatedUnit::Humidity, 567);
+    unit.setReading(SimulatedUnit::Pressure, 987);
+    unit.setReading(SimulatedUnit::OilTemperature, -45);
+    return {QStringLiteral("23.40℃"), QStringLiteral("56.70%RH"), QStringLiteral("98.70kPa"),
+            QStringLiteral("-4.50℃")};
+}
+
+class TestFaults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void vanishedDeviceComesBack();
+    void randomBytesThenCleanReconnect();
+    void silentUnitLeavesTheWindowResponsive();
+};
+
+void TestFaults::initTestCase()
+{
+    defaultHandler = qInstallMessageHandler(dropDebug);
+}
+
+void TestFaults::vanishedDeviceComesBack()
+{
+    // A pseudo-terminal comes back under a new name, so the operator's port is a symlink that
+    // is re-pointed, as a udev rule keeps one name for an adapter.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString device = dir.filePath(QStringLiteral("unit"));
+    WindowHarness harness;
+    QVERIFY(QFile::link(harness.unit.portName(), device));
+    harness.comboBox()->insertItem(0, device);
+    harness.comboBox()->setCurrentIndex(0);
+    QPushButton *open = harness.button("pushButton_OpenCom");
+    open->click();
+    QTRY_VERIFY(!open->isEnabled());
+    QTRY_COMPARE_WITH_TIMEOUT(harness.label("label_OilMeasure")->text(), QStringLiteral("40.20℃"),
+                              2500);
+    const QString vanished = harness.unit.portName();
+    QCOMPARE(descriptorsOn(vanished), 2); // the link's and the unit's own hold on the slave
+
+    harness.unit.hangUp();
+    QTRY_COMPARE(harness.boxes.boxes().size(), 1);
+    QTRY_VERIFY(!QApplication::activeModalWidget());
+    // Idle in a plain event loop: a polling wait of the test's own would count as load.
+    const double cpuBefore = cpuSeconds();
+    QEventLoop idle;
+    QTimer::singleShot(1000, &idle, &QEventLoop::quit);
+    idle.exec();
+    const double cpu = cpuSeconds() - cpuBefore;
+    qInfo("CPU in the second after the box: %.1f ms", cpu * 1000);
+    QVERIFY2(cpu < 0.02, qPrintable(QString::number(cpu)));
+    QCOMPARE(harness.boxes.texts(), QStringList{QStringLiteral("串口连接已断开！")});
+    QCOMPARE(harness.boxes.boxes().first().title, QStringLiteral("提示"));
+    QVERIFY(open->isEnabled());
+    QCOMPARE(descriptorsOn(vanished), 0);
+
+    QVERIFY(harness.unit.openPty());
+    QVERIFY(QFile::remove(device));
+    QVERIFY(QFile::link(harness.unit.portName(), device));
+    const QStringList fresh = setFreshReadings(harness.unit);
+    open->click();
+    QTRY_VERIFY(!open->isEnabled());
+    QTRY_COMPARE_WITH_TIMEOUT(measurementTexts(harness), fresh, 2500);
+    QCOMPARE(harness.boxes.boxes().size(), 1);
+}
+
+void TestFaults::randomBytesThenCleanReconnect()
+{
+    WindowHarness harness;
+    QVERIFY(harness.openUnit());
+    // Seeded, so that a failure can be replayed; the unit goes on answering the polls in between.
+    QRandomGenerator random(0x5eed);
+    qint64 fed = 0;
+    QTimer feed;
+    connect(&feed, &QTimer::timeout, this, [&] {
+        QByteArray chunk(int(random.bounded(1, 200)), Qt::Uninitialized);
+        for (char &byte : chunk)
+            byte = char(random.bounded(256));
+        harness.unit.sendRaw(chunk);
+        fed += chunk.size();
+    });
+    const int pollsBefore = harness.requests(0x50).size();
+    feed.start(3);
+    // A plain event loop: QTest::qWait sleeps 10 ms between its rounds and would thin the feed.
+    QEventLoop feeding;
+    QTimer::singleShot(10000, &feeding, &QEventLoop::quit);
+    feeding.exec();
+    feed.stop();
+    qInfo("%lld random bytes, %d boxes answered", fed, int(harness.boxes.boxes().size()));
+    QVERIFY(fed > 100000);
+    QVERIFY(harness.requests(0x50).size() - pollsBefore >= 8);
+
+    // Let the link read what is still on the line: unlike an adapter's, the pseudo-terminal
+    // keeps unread bytes across a close, for the next open to read first.
+    QTest::qWait(300);
+    QVERIFY(!QApplication::activeModalWidget());
+    harness.button("pushButton_CloseCom")->click();
+    QVERIFY(harness.button("pushButton_OpenCom")->isEnabled());
+    const QStringList fresh = setFreshReadings(harness.unit);
+    QVERIFY(harness.openUnit());
+    QTRY_COMPARE_WITH_TIMEOUT(measurementTexts(harness), fresh, 2500);
+    // The stream stays in step: the next tick's answers decode the same.
+    harness.label("label_TemMeasure")->clear();
+    QTRY_COMPARE_WITH_TIMEOUT(measurementTexts(harness), fresh, 2500);
+}
+
+void TestFaults::silentUnitLeavesTheWindowResponsive()
+{
+    WindowHarness harness;
+    QVERIFY(harness.openUnit());
+    harness.unit.setSilent(true);
+    QTRY_COMPARE_WITH_TIMEOUT(harness.requests(0x50).size(), 1, 2000);
+    const qint64 firstTick = harness.requests(0x50).first().msecs;
+
+    // Each press closes and reopens the port, which keeps the polls reaching the unit. Four
+    // presses a tick: one inside the 50 ms wait between its two requests, three after it.
+    QPushButton *close = harness.button("pushButton_CloseCom");
+    QPushButton *open = harness.button("pushButton_OpenCom");
+    const int bands[4][2] = {{5, 40}, {100, 350}, {400, 650}, {700, 950}};
+    const int presses = 20;
+    QRandomGenerator random(0x1a7e);
+    QList<qint64> dues;
+    QList<qint64> latencies;
+    // Waited for in a plain event loop, which sleeps only until the next event; QTRY would add
+    // its own 10 ms naps to the latencies.
+    QEventLoop pressing;
+    QTimer::singleShot(8000, &pressing, &QEventLoop::quit);
+    // Presses still pending when a check fails go with it, not into the next test.
+    QObject pressScope;
+    for (int i = 0; i < presses; ++i) {
+        const qint64 due =
+            firstTick + 1000 * (i / 4 + 1) + random.bounded(bands[i % 4][0], bands[i % 4][1]);
+        dues << due;
+        // Timed from when the press was due, so that a late timer counts against the window.
+        const int wait = int(qMax<qint64>(0, due - monotonicMsecs()));
+        QTimer::singleShot(wait, Qt::PreciseTimer, &pressScope, [&, due] {
+            QTimer::singleShot(0, &pressScope, [&, due] {
+                close->click();
+                open->click();
+                latencies << monotonicMsecs() - due;
+                if (latencies.size() == presses)
+                    pressing.quit();
+            });
+        });
+    }
+    pressing.exec();
+    QCOMPARE(latencies.size(), presses);
+    QTest::qWait(1100);
+
+    QString shown;
+    for (const qint64 latency : latencies)
+        shown += QString::number(latency) + QLatin1Char(' ');
+    qInfo("press latencies (ms): %s", qPrintable(shown));
+    QVERIFY2(*std::max_element(latencies.begin(), latencies.end()) < 50, qPrintable(shown));
+    // Every press reopened the port: the unit saw its greeting each time.
+    QCOMPARE(harness.requests(0x63).size(), 1 + presses);
+
+    const QList<SimulatedUnit::Frame> polls = harness.requests(0x50);
+    const QList<SimulatedUnit::Frame> oilPolls = harness.requests(0x60);
+    QVERIFY2(polls.size() >= 7, qPrintable(QString::number(polls.size())));
+    QVERIFY(qAbs(polls.size() - oilPolls.size()) <= 1);
+    int duringWait = 0;
+    for (int i = 0; i < polls.size(); ++i) {
+        if (i > 0)
+            QVERIFY(polls.at(i).msecs - polls.at(i - 1).msecs < 1300);
+        for (const qint64 due : dues) {
+            if (i < oilPolls.size() && due > polls.at(i).msecs && due < oilPolls.at(i).msecs)
+                ++duringWait;
+        }
+    }
+    qInfo("%d presses inside the wait between a tick's requests", duringWait);
+    QVERIFY(duringWait >= 3);
+}
+
+QTEST_MAIN(TestFaults)
+#include "tst_faults.moc"
