@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds warning-free and runs every test suite.
+# Installs what is missing, checks the formatting, builds warning-free and runs every test suite.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
 
 corvane_install_packages $CORVANE_BUILD_PACKAGES $CORVANE_HEADLESS_PACKAGES \
-    fonts-arphic-ukai binutils-mingw-w64-x86-64 desktop-file-utils dpkg-dev file
+    fonts-arphic-ukai binutils-mingw-w64-x86-64 clang-format desktop-file-utils dpkg-dev file
+
+find src sim tests -name '*.cpp' -o -name '*.h' | sort | xargs clang-format --dry-run --Werror
 
 cmake -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_WERROR=ON
 cmake --build build/test -j"$(nproc)"

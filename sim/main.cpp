@@ -29,13 +29,11 @@ bool quitOnSignals(QCoreApplication &app)
     if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return false;
     auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated,
-                     &app, [&app] {
-                         char drain[16];
-                         while (::read(signalPipe[0], drain, sizeof drain) > 0) {
-                         }
-                         app.quit();
-                     });
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app] {
+        char drain[16];
+        while (::read(signalPipe[0], drain, sizeof drain) > 0) { }
+        app.quit();
+    });
     struct sigaction action = {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
@@ -59,8 +57,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption deviceOption(
         QStringLiteral("device"), QStringLiteral("Serve the existing serial device <path>."),
         QStringLiteral("path"));
-    const QCommandLineOption silentOption(
-        QStringLiteral("silent"), QStringLiteral("Receive requests but never answer."));
+    const QCommandLineOption silentOption(QStringLiteral("silent"),
+                                          QStringLiteral("Receive requests but never answer."));
     const QCommandLineOption noDriftOption(
         QStringLiteral("no-drift"), QStringLiteral("Keep the readings at their factory values."));
     const QCommandLineOption traceOption(
@@ -80,8 +78,8 @@ int main(int argc, char *argv[])
     }
 
     SimulatedUnit unit;
-    const bool opened = parser.isSet(deviceOption) ? unit.openDevice(parser.value(deviceOption))
-                                                   : unit.openPty();
+    const bool opened =
+        parser.isSet(deviceOption) ? unit.openDevice(parser.value(deviceOption)) : unit.openPty();
     if (!opened) {
         std::fprintf(stderr, "corvane-sim: cannot open %s\n",
                      parser.isSet(deviceOption) ? qPrintable(parser.value(deviceOption))

@@ -57,8 +57,8 @@ quint8 byteSum(const QByteArray &bytes)
 
 bool isWellFormed(const QByteArray &frame)
 {
-    return frame.size() >= 4 && frame.at(0) == StartByte
-        && quint8(frame.at(2)) + 1 == frame.size() && byteSum(frame) == 0;
+    return frame.size() >= 4 && frame.at(0) == StartByte && quint8(frame.at(2)) + 1 == frame.size()
+        && byteSum(frame) == 0;
 }
 
 // The monotonic clock that QElapsedTimer uses, in milliseconds.
@@ -174,12 +174,10 @@ bool SimulatedUnit::serve(int fd, const QString &path)
     masterFd = fd;
     devicePath = path;
     notifier = new QSocketNotifier(masterFd, QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated,
-            this, &SimulatedUnit::onReadable);
+    connect(notifier, &QSocketNotifier::activated, this, &SimulatedUnit::onReadable);
     writeNotifier = new QSocketNotifier(masterFd, QSocketNotifier::Write, this);
     writeNotifier->setEnabled(false);
-    connect(writeNotifier, &QSocketNotifier::activated,
-            this, &SimulatedUnit::flushBacklog);
+    connect(writeNotifier, &QSocketNotifier::activated, this, &SimulatedUnit::flushBacklog);
     return true;
 }
 
@@ -224,8 +222,8 @@ void SimulatedUnit::closeFds()
 
 void SimulatedUnit::lose(const char *call, int error)
 {
-    qWarning("SimulatedUnit: %s on %s failed (%s); the line is lost", call,
-             qPrintable(devicePath), error ? std::strerror(error) : "end of file");
+    qWarning("SimulatedUnit: %s on %s failed (%s); the line is lost", call, qPrintable(devicePath),
+             error ? std::strerror(error) : "end of file");
     closeFds();
 }
 
@@ -276,8 +274,8 @@ void SimulatedUnit::driftStep()
         const int value = readings[channel];
         // A step that would leave the range is reflected, so a reading set outside it walks
         // back in rather than jumping.
-        const bool leaves = (value + step < range.low && step < 0)
-            || (value + step > range.high && step > 0);
+        const bool leaves =
+            (value + step < range.low && step < 0) || (value + step > range.high && step > 0);
         setReading(channel, leaves ? value - step : value + step);
     }
 }
@@ -497,8 +495,8 @@ void SimulatedUnit::flushBacklog()
 {
     while (!writeBacklog.isEmpty() && masterFd >= 0) {
         const QByteArray &chunk = writeBacklog.first();
-        const ssize_t n = ::write(masterFd, chunk.constData() + writeOffset,
-                                  size_t(chunk.size() - writeOffset));
+        const ssize_t n =
+            ::write(masterFd, chunk.constData() + writeOffset, size_t(chunk.size() - writeOffset));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {

@@ -69,8 +69,9 @@ void ModalBoxWatcher::poll()
     const QList<QAbstractButton *> boxButtons = box->buttons();
     for (QAbstractButton *button : boxButtons)
         buttons << button->text();
-    seen << Box{box->windowTitle(), box->text(), box->icon(), buttons,
-                box->parentWidget() != nullptr, monotonicMsecs()};
+    seen << Box{
+        box->windowTitle(), box->text(), box->icon(), buttons, box->parentWidget() != nullptr,
+        monotonicMsecs()};
 
     if (action)
         action(box);

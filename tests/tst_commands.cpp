@@ -43,24 +43,33 @@ void TestCommands::calibrationPacks_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("pack");
 
-    QTest::newRow("23.46") << "lineEdit_TempCali" << "pushButton_temCali" << "23.46"
-                           << QByteArray::fromHex("21510500EA9F");
-    QTest::newRow("-1.25") << "lineEdit_TempCali" << "pushButton_temCali" << "-1.25"
-                           << QByteArray::fromHex("215105FFF496");
-    QTest::newRow("101.3") << "lineEdit_AtmCali" << "pushButton_AtmCali" << "101.3"
-                           << QByteArray::fromHex("21530503F58F");
-    QTest::newRow("45.5") << "lineEdit_HumCalio" << "pushButton_HumCali" << "45.5"
-                          << QByteArray::fromHex("21520501C7C0");
-    QTest::newRow("oil is 0x61") << "lineEdit_OilCali" << "pushButton_OilCali" << "2.3"
-                                 << QByteArray::fromHex("216105001762");
-    QTest::newRow("-0.05 truncates to 0") << "lineEdit_OilCali" << "pushButton_OilCali" << " -0.05 "
-                                          << QByteArray::fromHex("216105000079");
-    QTest::newRow("exponent") << "lineEdit_AtmCali" << "pushButton_AtmCali" << "1e2"
-                              << QByteArray::fromHex("21530503E89C");
-    QTest::newRow("lowest") << "lineEdit_TempCali" << "pushButton_temCali" << "-3276.8"
-                            << QByteArray::fromHex("215105800009");
-    QTest::newRow("highest") << "lineEdit_HumCalio" << "pushButton_HumCali" << "6553.5"
-                             << QByteArray::fromHex("215205FFFF8A");
+    QTest::newRow("23.46") << "lineEdit_TempCali"
+                           << "pushButton_temCali"
+                           << "23.46" << QByteArray::fromHex("21510500EA9F");
+    QTest::newRow("-1.25") << "lineEdit_TempCali"
+                           << "pushButton_temCali"
+                           << "-1.25" << QByteArray::fromHex("215105FFF496");
+    QTest::newRow("101.3") << "lineEdit_AtmCali"
+                           << "pushButton_AtmCali"
+                           << "101.3" << QByteArray::fromHex("21530503F58F");
+    QTest::newRow("45.5") << "lineEdit_HumCalio"
+                          << "pushButton_HumCali"
+                          << "45.5" << QByteArray::fromHex("21520501C7C0");
+    QTest::newRow("oil is 0x61") << "lineEdit_OilCali"
+                                 << "pushButton_OilCali"
+                                 << "2.3" << QByteArray::fromHex("216105001762");
+    QTest::newRow("-0.05 truncates to 0") << "lineEdit_OilCali"
+                                          << "pushButton_OilCali"
+                                          << " -0.05 " << QByteArray::fromHex("216105000079");
+    QTest::newRow("exponent") << "lineEdit_AtmCali"
+                              << "pushButton_AtmCali"
+                              << "1e2" << QByteArray::fromHex("21530503E89C");
+    QTest::newRow("lowest") << "lineEdit_TempCali"
+                            << "pushButton_temCali"
+                            << "-3276.8" << QByteArray::fromHex("215105800009");
+    QTest::newRow("highest") << "lineEdit_HumCalio"
+                             << "pushButton_HumCali"
+                             << "6553.5" << QByteArray::fromHex("215205FFFF8A");
 }
 
 void TestCommands::calibrationPacks()

@@ -40,42 +40,46 @@ void TestDecoding::measurements_data()
     QTest::addColumn<QStringList>("labels");
 
     const QString same = kUntouched;
-    QTest::newRow("0x60 worked example") << QByteArray::fromHex("21600B00FD01C803F5FF9C1B")
-                                         << QStringList{"25.30℃", "45.60%RH", "101.30kPa", "-10.00℃"};
+    QTest::newRow("0x60 worked example")
+        << QByteArray::fromHex("21600B00FD01C803F5FF9C1B")
+        << QStringList{"25.30℃", "45.60%RH", "101.30kPa", "-10.00℃"};
     QTest::newRow("0x50 leaves oil") << QByteArray::fromHex("21500900FD01C803F5C8")
                                      << QStringList{"25.30℃", "45.60%RH", "101.30kPa", same};
-    QTest::newRow("0x50 without payload") << QByteArray::fromHex("2150038C")
-                                          << QStringList{"0.00℃", "0.00%RH", "0.00kPa", same};
-    QTest::newRow("7FFF is positive") << measurement(0x50, "7FFF00000000")
-                                      << QStringList{"3276.70℃", "0.00%RH", "0.00kPa", same};
-    QTest::newRow("8000 is positive") << measurement(0x50, "800000000000")
-                                      << QStringList{"3276.80℃", "0.00%RH", "0.00kPa", same};
-    QTest::newRow("EFFF is positive") << measurement(0x50, "EFFF00000000")
-                                      << QStringList{"6143.90℃", "0.00%RH", "0.00kPa", same};
+    QTest::newRow("0x50 without payload")
+        << QByteArray::fromHex("2150038C") << QStringList{"0.00℃", "0.00%RH", "0.00kPa", same};
+    QTest::newRow("7FFF is positive")
+        << measurement(0x50, "7FFF00000000") << QStringList{"3276.70℃", "0.00%RH", "0.00kPa", same};
+    QTest::newRow("8000 is positive")
+        << measurement(0x50, "800000000000") << QStringList{"3276.80℃", "0.00%RH", "0.00kPa", same};
+    QTest::newRow("EFFF is positive")
+        << measurement(0x50, "EFFF00000000") << QStringList{"6143.90℃", "0.00%RH", "0.00kPa", same};
     QTest::newRow("FFFF") << measurement(0x50, "FFFF00000000")
                           << QStringList{"-0.10℃", "0.00%RH", "0.00kPa", same};
     QTest::newRow("FF9C") << measurement(0x50, "FF9C00000000")
                           << QStringList{"-10.00℃", "0.00%RH", "0.00kPa", same};
     QTest::newRow("FF00") << measurement(0x50, "FF0000000000")
                           << QStringList{"-25.60℃", "0.00%RH", "0.00kPa", same};
-    QTest::newRow("FED4 below -25.6") << measurement(0x50, "FED400000000")
-                                      << QStringList{"-30.00℃", "0.00%RH", "0.00kPa", same};
-    QTest::newRow("FE0C below -25.6") << measurement(0x50, "FE0C00000000")
-                                      << QStringList{"-50.00℃", "0.00%RH", "0.00kPa", same};
-    QTest::newRow("F000 lowest negative") << measurement(0x50, "F00000000000")
-                                          << QStringList{"-409.60℃", "0.00%RH", "0.00kPa", same};
-    QTest::newRow("humidity and pressure unsigned") << measurement(0x50, "0000FFFFFFFF")
-                                                    << QStringList{"0.00℃", "6553.50%RH", "6553.50kPa", same};
-    QTest::newRow("oil follows the sign rule") << measurement(0x60, "00000000000FFE0C")
-                                               << QStringList{"0.00℃", "0.00%RH", "1.50kPa", "-50.00℃"};
-    QTest::newRow("one byte F5 is negative") << measurement(0x50, "F5")
-                                             << QStringList{"-1.10℃", "0.00%RH", "0.00kPa", same};
-    QTest::newRow("one byte of humidity") << measurement(0x50, "00FD05")
-                                          << QStringList{"25.30℃", "0.50%RH", "0.00kPa", same};
-    QTest::newRow("short 0x60 zeroes oil") << measurement(0x60, "00FD01C8")
-                                           << QStringList{"25.30℃", "45.60%RH", "0.00kPa", "0.00℃"};
-    QTest::newRow("extra bytes ignored") << measurement(0x60, "00FD01C803F5FF9C1234")
-                                         << QStringList{"25.30℃", "45.60%RH", "101.30kPa", "-10.00℃"};
+    QTest::newRow("FED4 below -25.6")
+        << measurement(0x50, "FED400000000") << QStringList{"-30.00℃", "0.00%RH", "0.00kPa", same};
+    QTest::newRow("FE0C below -25.6")
+        << measurement(0x50, "FE0C00000000") << QStringList{"-50.00℃", "0.00%RH", "0.00kPa", same};
+    QTest::newRow("F000 lowest negative")
+        << measurement(0x50, "F00000000000") << QStringList{"-409.60℃", "0.00%RH", "0.00kPa", same};
+    QTest::newRow("humidity and pressure unsigned")
+        << measurement(0x50, "0000FFFFFFFF")
+        << QStringList{"0.00℃", "6553.50%RH", "6553.50kPa", same};
+    QTest::newRow("oil follows the sign rule")
+        << measurement(0x60, "00000000000FFE0C")
+        << QStringList{"0.00℃", "0.00%RH", "1.50kPa", "-50.00℃"};
+    QTest::newRow("one byte F5 is negative")
+        << measurement(0x50, "F5") << QStringList{"-1.10℃", "0.00%RH", "0.00kPa", same};
+    QTest::newRow("one byte of humidity")
+        << measurement(0x50, "00FD05") << QStringList{"25.30℃", "0.50%RH", "0.00kPa", same};
+    QTest::newRow("short 0x60 zeroes oil")
+        << measurement(0x60, "00FD01C8") << QStringList{"25.30℃", "45.60%RH", "0.00kPa", "0.00℃"};
+    QTest::newRow("extra bytes ignored")
+        << measurement(0x60, "00FD01C803F5FF9C1234")
+        << QStringList{"25.30℃", "45.60%RH", "101.30kPa", "-10.00℃"};
     QTest::newRow("checksum not examined") << QByteArray::fromHex("21500900FD01C803F500")
                                            << QStringList{"25.30℃", "45.60%RH", "101.30kPa", same};
 }
@@ -133,14 +137,18 @@ void TestDecoding::calibrationResults_data()
                                     << "pushButton_temCali" << succeeded;
     QTest::newRow("no status byte") << QByteArray::fromHex("2151038B") << "label_TemCali"
                                     << "pushButton_temCali" << failed;
-    QTest::newRow("extra bytes ignored") << SimulatedUnit::frame(0x51, QByteArray::fromHex("0001"))
-                                         << "label_TemCali" << "pushButton_temCali" << failed;
+    QTest::newRow("extra bytes ignored")
+        << SimulatedUnit::frame(0x51, QByteArray::fromHex("0001")) << "label_TemCali"
+        << "pushButton_temCali" << failed;
     QTest::newRow("humidity") << SimulatedUnit::frame(0x52, QByteArray::fromHex("01"))
-                              << "label_HumCali" << "pushButton_HumCali" << succeeded;
+                              << "label_HumCali"
+                              << "pushButton_HumCali" << succeeded;
     QTest::newRow("pressure") << SimulatedUnit::frame(0x53, QByteArray::fromHex("00"))
-                              << "label_AtmCali" << "pushButton_AtmCali" << failed;
+                              << "label_AtmCali"
+                              << "pushButton_AtmCali" << failed;
     QTest::newRow("oil is 0x61") << SimulatedUnit::frame(0x61, QByteArray::fromHex("01"))
-                                 << "label_OilCali" << "pushButton_OilCali" << succeeded;
+                                 << "label_OilCali"
+                                 << "pushButton_OilCali" << succeeded;
 }
 
 void TestDecoding::calibrationResults()
@@ -156,8 +164,8 @@ void TestDecoding::calibrationResults()
         each->setEnabled(false);
     harness.decode(pack);
 
-    const QList<QLabel *> labels = harness.window.findChildren<QLabel *>(
-        QRegularExpression(QStringLiteral("Cali$")));
+    const QList<QLabel *> labels =
+        harness.window.findChildren<QLabel *>(QRegularExpression(QStringLiteral("Cali$")));
     QCOMPARE(labels.size(), 4);
     for (QLabel *label : labels)
         QCOMPARE(label->text(), label->objectName() == resultLabel ? verdict : QString());

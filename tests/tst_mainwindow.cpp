@@ -67,7 +67,8 @@ void TestMainWindow::metaCastAnswersItsOwnName()
 {
     MainWindow window;
     QCOMPARE(window.qt_metacast("MainWindow"), static_cast<void *>(&window));
-    QCOMPARE(window.qt_metacast("QMainWindow"), static_cast<void *>(static_cast<QMainWindow *>(&window)));
+    QCOMPARE(window.qt_metacast("QMainWindow"),
+             static_cast<void *>(static_cast<QMainWindow *>(&window)));
     QCOMPARE(window.qt_metacast("SerialCommon"), nullptr);
 }
 

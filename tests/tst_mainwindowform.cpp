@@ -52,10 +52,29 @@ std::unique_ptr<QWidget> pristine(const QByteArray &className)
 
 // Properties the form sets on purpose, or that follow from the place in the tree or the font.
 const QSet<QByteArray> kFormProperties = {
-    "objectName", "minimumSize", "maximumSize", "minimumWidth", "minimumHeight", "maximumWidth",
-    "maximumHeight", "font", "text", "title", "currentText", "geometry", "frameGeometry", "rect",
-    "size", "width", "height", "frameSize", "frameRect", "childrenRect", "childrenRegion",
-    "sizeHint", "minimumSizeHint",
+    "objectName",
+    "minimumSize",
+    "maximumSize",
+    "minimumWidth",
+    "minimumHeight",
+    "maximumWidth",
+    "maximumHeight",
+    "font",
+    "text",
+    "title",
+    "currentText",
+    "geometry",
+    "frameGeometry",
+    "rect",
+    "size",
+    "width",
+    "height",
+    "frameSize",
+    "frameRect",
+    "childrenRect",
+    "childrenRegion",
+    "sizeHint",
+    "minimumSizeHint",
 };
 
 class TranslationRecorder : public QTranslator
@@ -125,8 +144,8 @@ void TstMainWindowForm::widgets_data()
     row("comboBox", "QComboBox", "groupBox", "gridLayout_4", 0, 0, kMin, kMax, WindowFamily, "");
     row("pushButton_OpenCom", "QPushButton", "groupBox", "gridLayout_4", 1, 0, kMin, kMax, Caption,
         "打开串口");
-    row("pushButton_CloseCom", "QPushButton", "groupBox", "gridLayout_4", 2, 0, kMin, kMax,
-        Caption, "关闭串口");
+    row("pushButton_CloseCom", "QPushButton", "groupBox", "gridLayout_4", 2, 0, kMin, kMax, Caption,
+        "关闭串口");
     row("pushButton_reFactory", "QPushButton", central, "verticalLayout_5", 1, -1, QSize(120, 40),
         QSize(130, 50), Caption, "恢复出厂设置");
 
@@ -209,7 +228,8 @@ void TstMainWindowForm::widgets()
     switch (FontKind(font)) {
     case Caption:
     case Value:
-        QCOMPARE(f.family(), font == Caption ? QStringLiteral("Agency FB") : QStringLiteral("楷体"));
+        QCOMPARE(f.family(),
+                 font == Caption ? QStringLiteral("Agency FB") : QStringLiteral("楷体"));
         QCOMPARE(f.pointSize(), 14);
         QVERIFY(f.resolve() & QFont::SizeResolved);
         break;
@@ -252,8 +272,8 @@ void TstMainWindowForm::layouts_data()
     const QSize gridSpacing(0, 40);
     const QList<int> zero{0, 0, 0, 0};
 
-    row("horizontalLayout_3", "QHBoxLayout", "centralWidget", true, QSize(6, 6),
-        {10, 10, 10, 10}, {"horizontalLayout_2"});
+    row("horizontalLayout_3", "QHBoxLayout", "centralWidget", true, QSize(6, 6), {10, 10, 10, 10},
+        {"horizontalLayout_2"});
     row("horizontalLayout_2", "QHBoxLayout", "horizontalLayout_3", false, QSize(20, 20), zero,
         {"verticalLayout_5", "horizontalLayout"});
     row("verticalLayout_5", "QVBoxLayout", "horizontalLayout_2", false, QSize(6, 6), zero,
@@ -275,8 +295,7 @@ void TstMainWindowForm::layouts_data()
          "lineEdit_AtmCali", "pushButton_AtmCali", "lineEdit_OilCali", "pushButton_OilCali"});
     row("verticalLayout_3", "QVBoxLayout", "groupBox_4", true, QSize(6, 6), zero, {"gridLayout_3"});
     // Only left and right are set; top and bottom resolve to a nested layout's 0.
-    row("gridLayout_3", "QGridLayout", "verticalLayout_3", false, gridSpacing,
-        {10, 0, 10, 0},
+    row("gridLayout_3", "QGridLayout", "verticalLayout_3", false, gridSpacing, {10, 0, 10, 0},
         {"label_TemCali", "label_HumCali", "label_AtmCali", "label_OilCali"});
 }
 
@@ -326,10 +345,11 @@ void TstMainWindowForm::focusChain()
         if (w->focusPolicy() & Qt::TabFocus)
             chain << w->objectName();
     }
-    QCOMPARE(chain, QStringList({"comboBox", "pushButton_OpenCom", "pushButton_CloseCom",
-                                 "pushButton_reFactory", "lineEdit_TempCali", "pushButton_temCali",
-                                 "lineEdit_HumCalio", "pushButton_HumCali", "lineEdit_AtmCali",
-                                 "pushButton_AtmCali", "lineEdit_OilCali", "pushButton_OilCali"}));
+    QCOMPARE(chain,
+             QStringList({"comboBox", "pushButton_OpenCom", "pushButton_CloseCom",
+                          "pushButton_reFactory", "lineEdit_TempCali", "pushButton_temCali",
+                          "lineEdit_HumCalio", "pushButton_HumCali", "lineEdit_AtmCali",
+                          "pushButton_AtmCali", "lineEdit_OilCali", "pushButton_OilCali"}));
 }
 
 void TstMainWindowForm::initialState()

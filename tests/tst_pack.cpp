@@ -27,15 +27,21 @@ void TestPack::buildPack_data()
     QTest::addColumn<int>("value");
     QTest::addColumn<QByteArray>("pack");
 
-    QTest::newRow("temperature 23.5") << QByteArray("51") << 235 << QByteArray::fromHex("21510500EB9E");
-    QTest::newRow("temperature -1.5") << QByteArray("51") << -15 << QByteArray::fromHex("215105FFF199");
-    QTest::newRow("humidity 50.0") << QByteArray("52") << 500 << QByteArray::fromHex("21520501F493");
-    QTest::newRow("pressure 101.3") << QByteArray("53") << 1013 << QByteArray::fromHex("21530503F58F");
+    QTest::newRow("temperature 23.5")
+        << QByteArray("51") << 235 << QByteArray::fromHex("21510500EB9E");
+    QTest::newRow("temperature -1.5")
+        << QByteArray("51") << -15 << QByteArray::fromHex("215105FFF199");
+    QTest::newRow("humidity 50.0")
+        << QByteArray("52") << 500 << QByteArray::fromHex("21520501F493");
+    QTest::newRow("pressure 101.3")
+        << QByteArray("53") << 1013 << QByteArray::fromHex("21530503F58F");
     QTest::newRow("oil 0") << QByteArray("61") << 0 << QByteArray::fromHex("216105000079");
     QTest::newRow("255") << QByteArray("51") << 255 << QByteArray::fromHex("21510500FF8A");
     QTest::newRow("-1") << QByteArray("51") << -1 << QByteArray::fromHex("215105FFFF8B");
-    QTest::newRow("65536 keeps 16 bits") << QByteArray("51") << 65536 << QByteArray::fromHex("215105000089");
-    QTest::newRow("70000 keeps 16 bits") << QByteArray("51") << 70000 << QByteArray::fromHex("215105117008");
+    QTest::newRow("65536 keeps 16 bits")
+        << QByteArray("51") << 65536 << QByteArray::fromHex("215105000089");
+    QTest::newRow("70000 keeps 16 bits")
+        << QByteArray("51") << 70000 << QByteArray::fromHex("215105117008");
 }
 
 void TestPack::buildPack()

@@ -108,8 +108,10 @@ void TestPolling::calibrationPausesTicksUntilItsAnswer()
     QTRY_VERIFY(harness.button("pushButton_temCali")->isEnabled());
     QCOMPARE(harness.label("label_TemCali")->text(), QStringLiteral("标定成功"));
     QTRY_COMPARE_WITH_TIMEOUT(harness.requests(0x50).size(), pollsBefore + 1, 2000);
-    const qint64 resumedAfter = harness.requests(0x50).last().msecs - sinceAnswer.msecsSinceReference();
-    QVERIFY2(qAbs(resumedAfter - 1000) <= kPeriodTolerance, qPrintable(QString::number(resumedAfter)));
+    const qint64 resumedAfter =
+        harness.requests(0x50).last().msecs - sinceAnswer.msecsSinceReference();
+    QVERIFY2(qAbs(resumedAfter - 1000) <= kPeriodTolerance,
+             qPrintable(QString::number(resumedAfter)));
 }
 
 void TestPolling::calibrationDuringTheWaitGoesBetweenTheRequests()
@@ -137,7 +139,8 @@ void TestPolling::boxDuringTheWaitHoldsBackTheTick()
     QVERIFY(harness.openUnit());
     const int holdMsecs = 1600;
     harness.boxes.setAction([&](QMessageBox *box) {
-        QTimer::singleShot(holdMsecs, box, [box] { ModalBoxWatcher::press(box, QStringLiteral("取消")); });
+        QTimer::singleShot(holdMsecs, box,
+                           [box] { ModalBoxWatcher::press(box, QStringLiteral("取消")); });
     });
     bool pressed = false;
     QObject::connect(&harness.unit, &SimulatedUnit::frameReceived, &harness.window,

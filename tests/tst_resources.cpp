@@ -238,11 +238,14 @@ void TstResources::initTestCase()
     const QString preprocessor = QStringLiteral(CORVANE_RC_PREPROCESSOR);
     if (!preprocessor.isEmpty())
         args << "--preprocessor=" + preprocessor << "--preprocessor-arg=-E"
-             << "--preprocessor-arg=-xc" << "--preprocessor-arg=-DRC_INVOKED";
+             << "--preprocessor-arg=-xc"
+             << "--preprocessor-arg=-DRC_INVOKED";
     QTemporaryDir out;
     QVERIFY(out.isValid());
     const QString resPath = out.filePath(QStringLiteral("corvane.res"));
-    args << "-O" << "res" << "corvane.rc" << resPath;
+    args << "-O"
+         << "res"
+         << "corvane.rc" << resPath;
 
     QProcess process;
     process.setWorkingDirectory(QStringLiteral(CORVANE_RESOURCE_DIR)); // logo.ico is relative
@@ -388,9 +391,12 @@ void TstResources::versionStrings_data()
     QTest::addColumn<QString>("value");
 
     const char *const strings[][2] = {
-        {"CompanyName", ""},           {"FileDescription", ""},
-        {"FileVersion", "0.0.0.0"},    {"LegalCopyright", ""},
-        {"OriginalFilename", "corvane.exe"}, {"ProductName", "Corvane"},
+        {"CompanyName", ""},
+        {"FileDescription", ""},
+        {"FileVersion", "0.0.0.0"},
+        {"LegalCopyright", ""},
+        {"OriginalFilename", "corvane.exe"},
+        {"ProductName", "Corvane"},
         {"ProductVersion", "0.0.0.0"},
     };
     int index = 0;

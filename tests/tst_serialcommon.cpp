@@ -110,8 +110,9 @@ void TestSerialCommon::openWhileOpenKeepsThePort()
     QCOMPARE(openSpy.count(), 1);
     QVERIFY(link.isPortOpen());
     link.onSendToSerialPort(QByteArray::fromHex("2150038C"));
-    QTRY_COMPARE(unit.receivedBytes(), QByteArray::fromHex("21630379"
-                                                                    "2150038C"));
+    QTRY_COMPARE(unit.receivedBytes(),
+                 QByteArray::fromHex("21630379"
+                                     "2150038C"));
 }
 
 void TestSerialCommon::closedPortDropsPacksAndCloseIsHarmless()
@@ -147,24 +148,28 @@ void TestSerialCommon::cutting_data()
     const QByteArray longPack = SimulatedUnit::frame(0x70, QByteArray(197, '\x11'));
 
     QTest::newRow("one piece") << QList<QByteArray>{poll} << 1 << QList<QByteArray>{poll};
-    QTest::newRow("split arrival") << QList<QByteArray>{poll.left(2), poll.mid(2)} << 0
-                                   << QList<QByteArray>{poll};
-    QTest::newRow("two packs in one arrival") << QList<QByteArray>{answer50 + answer60} << 2
-                                              << QList<QByteArray>{answer50, answer60};
-    QTest::newRow("10 bytes then 5 of 12") << QList<QByteArray>{answer50 + answer60.left(5), answer60.mid(5)}
-                                           << 1 << QList<QByteArray>{answer50, answer60};
+    QTest::newRow("split arrival")
+        << QList<QByteArray>{poll.left(2), poll.mid(2)} << 0 << QList<QByteArray>{poll};
+    QTest::newRow("two packs in one arrival")
+        << QList<QByteArray>{answer50 + answer60} << 2 << QList<QByteArray>{answer50, answer60};
+    QTest::newRow("10 bytes then 5 of 12")
+        << QList<QByteArray>{answer50 + answer60.left(5), answer60.mid(5)} << 1
+        << QList<QByteArray>{answer50, answer60};
     QTest::newRow("length 0x00") << QList<QByteArray>{QByteArray::fromHex("2160006F")} << 1
                                  << QList<QByteArray>{QByteArray::fromHex("21")};
     QTest::newRow("length 0x01") << QList<QByteArray>{QByteArray::fromHex("2161017D")} << 1
                                  << QList<QByteArray>{QByteArray::fromHex("2161")};
     QTest::newRow("length 0x02") << QList<QByteArray>{QByteArray::fromHex("2162027B")} << 1
                                  << QList<QByteArray>{QByteArray::fromHex("216202")};
-    QTest::newRow("length 0xC8 waits for 201 bytes") << QList<QByteArray>{longPack.left(200), longPack.mid(200)}
-                                                     << 0 << QList<QByteArray>{longPack};
-    QTest::newRow("wrong checksum handed on") << QList<QByteArray>{QByteArray::fromHex("2150038D")} << 1
-                                              << QList<QByteArray>{QByteArray::fromHex("2150038D")};
-    QTest::newRow("0x06 pack then another answer") << QList<QByteArray>{answerWith06 + answer60} << 2
-                                                   << QList<QByteArray>{answerWith06, answer60};
+    QTest::newRow("length 0xC8 waits for 201 bytes")
+        << QList<QByteArray>{longPack.left(200), longPack.mid(200)} << 0
+        << QList<QByteArray>{longPack};
+    QTest::newRow("wrong checksum handed on")
+        << QList<QByteArray>{QByteArray::fromHex("2150038D")} << 1
+        << QList<QByteArray>{QByteArray::fromHex("2150038D")};
+    QTest::newRow("0x06 pack then another answer")
+        << QList<QByteArray>{answerWith06 + answer60} << 2
+        << QList<QByteArray>{answerWith06, answer60};
 }
 
 void TestSerialCommon::cutting()
@@ -204,9 +209,10 @@ void TestSerialCommon::traceLineOfAReceivedPack()
     SerialCommon link;
     QSignalSpy packSpy(&link, &SerialCommon::sendParsePack);
     link.openPort(unit.portName());
-    QTest::ignoreMessage(QtDebugMsg,
-                         QRegularExpression(QStringLiteral(
-                             "^----- \"21500989ABCDEF0102AA\" \"\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\"$")));
+    QTest::ignoreMessage(
+        QtDebugMsg,
+        QRegularExpression(
+            QStringLiteral("^----- \"21500989ABCDEF0102AA\" \"\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\"$")));
     unit.sendRaw(QByteArray::fromHex("21500989abcdef0102aa"));
     QTRY_COMPARE(packSpy.count(), 1);
 }

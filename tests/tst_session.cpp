@@ -35,7 +35,8 @@ void TestSession::portListFollowsEveryShowEvent()
         harness.window.show();
         QTest::qWait(150);
         QCOMPARE(itemsOf(combo), QStringList{QStringLiteral("stale")});
-        QVERIFY(QTest::qWaitFor([&] { return combo->findText(QStringLiteral("stale")) < 0; }, 3000));
+        QVERIFY(
+            QTest::qWaitFor([&] { return combo->findText(QStringLiteral("stale")) < 0; }, 3000));
         QVERIFY2(sinceShow.elapsed() >= 280, qPrintable(QString::number(sinceShow.elapsed())));
         QCOMPARE(itemsOf(combo), SerialCommon().scanPorts());
         QCOMPARE(combo->currentIndex(), combo->count() > 0 ? 0 : -1);
@@ -55,25 +56,30 @@ void TestSession::operatedLikeAPerson()
     QTest::mouseClick(harness.button("pushButton_OpenCom"), Qt::LeftButton);
     QTRY_VERIFY(!harness.button("pushButton_OpenCom")->isEnabled());
 
-    QTRY_COMPARE_WITH_TIMEOUT(harness.label("label_OilMeasure")->text(), QStringLiteral("40.20℃"), 2500);
+    QTRY_COMPARE_WITH_TIMEOUT(harness.label("label_OilMeasure")->text(), QStringLiteral("40.20℃"),
+                              2500);
     QCOMPARE(harness.label("label_TemMeasure")->text(), QStringLiteral("21.50℃"));
     QCOMPARE(harness.label("label_HumMeasure")->text(), QStringLiteral("45.30%RH"));
     QCOMPARE(harness.label("label_AtmMeasure")->text(), QStringLiteral("101.30kPa"));
 
     harness.unit.setReading(SimulatedUnit::AirTemperature, -123);
-    QTRY_COMPARE_WITH_TIMEOUT(harness.label("label_TemMeasure")->text(), QStringLiteral("-12.30℃"), 2500);
+    QTRY_COMPARE_WITH_TIMEOUT(harness.label("label_TemMeasure")->text(), QStringLiteral("-12.30℃"),
+                              2500);
 
     QTest::keyClicks(harness.edit("lineEdit_OilCali"), QStringLiteral("-35.5"));
     QTest::mouseClick(harness.button("pushButton_OilCali"), Qt::LeftButton);
     QTRY_COMPARE(harness.label("label_OilCali")->text(), QStringLiteral("标定成功"));
     QVERIFY(harness.button("pushButton_OilCali")->isEnabled());
-    QTRY_COMPARE_WITH_TIMEOUT(harness.label("label_OilMeasure")->text(), QStringLiteral("-35.50℃"), 2500);
+    QTRY_COMPARE_WITH_TIMEOUT(harness.label("label_OilMeasure")->text(), QStringLiteral("-35.50℃"),
+                              2500);
 
     harness.boxes.setAnswer(QStringLiteral("确定"));
     QTest::mouseClick(harness.button("pushButton_reFactory"), Qt::LeftButton);
-    QTRY_COMPARE(harness.boxes.texts(), (QStringList{QStringLiteral("确定要恢复出厂设置？"),
-                                                     QStringLiteral("恢复出厂设置：成功！")}));
-    QTRY_COMPARE_WITH_TIMEOUT(harness.label("label_OilMeasure")->text(), QStringLiteral("40.20℃"), 2500);
+    QTRY_COMPARE(harness.boxes.texts(),
+                 (QStringList{QStringLiteral("确定要恢复出厂设置？"),
+                              QStringLiteral("恢复出厂设置：成功！")}));
+    QTRY_COMPARE_WITH_TIMEOUT(harness.label("label_OilMeasure")->text(), QStringLiteral("40.20℃"),
+                              2500);
     QCOMPARE(harness.label("label_TemMeasure")->text(), QStringLiteral("21.50℃"));
 
     QTest::mouseClick(harness.button("pushButton_CloseCom"), Qt::LeftButton);
@@ -92,7 +98,8 @@ void TestSession::answersAreDecodedWhileTheSuccessBoxIsOpen()
     QString whileOpen;
     harness.boxes.setAction([&](QMessageBox *box) {
         harness.unit.sendRaw(SimulatedUnit::frame(0x50, QByteArray::fromHex("00FD01C803F5")));
-        if (QTest::qWaitFor([&] { return !harness.label("label_TemMeasure")->text().isEmpty(); }, 2000))
+        if (QTest::qWaitFor([&] { return !harness.label("label_TemMeasure")->text().isEmpty(); },
+                            2000))
             whileOpen = harness.label("label_TemMeasure")->text();
         ModalBoxWatcher::press(box, QString());
     });

@@ -260,13 +260,15 @@ private slots:
         QVERIFY(writeAll(host, QByteArray::fromHex("2160037c")));
         QList<QByteArray> arrivals;
         QByteArray got;
-        QVERIFY(QTest::qWaitFor([&] {
-            const QByteArray chunk = readAvailable(host);
-            if (!chunk.isEmpty())
-                arrivals.append(chunk);
-            got += chunk;
-            return got.size() >= 12;
-        }, 5000));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                const QByteArray chunk = readAvailable(host);
+                if (!chunk.isEmpty())
+                    arrivals.append(chunk);
+                got += chunk;
+                return got.size() >= 12;
+            },
+            5000));
         QCOMPARE(got.toHex(), readAllAnswer.toHex());
         QCOMPARE(written.count(), 3);
         QCOMPARE(written.at(2).first().toByteArray(), readAllAnswer.mid(10));
@@ -386,10 +388,12 @@ private:
         QByteArray got;
         // A timeout needs no report of its own: the caller compares what did arrive.
         if (writeAll(host, request))
-            static_cast<void>(QTest::qWaitFor([&] {
-                got += readAvailable(host);
-                return got.size() >= expectedSize;
-            }, 5000));
+            static_cast<void>(QTest::qWaitFor(
+                [&] {
+                    got += readAvailable(host);
+                    return got.size() >= expectedSize;
+                },
+                5000));
         return got;
     }
 

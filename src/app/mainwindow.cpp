@@ -51,8 +51,8 @@ MainWindow::MainWindow(QWidget *parent)
           form->pushButton_HumCali, form->pushButton_AtmCali, form->pushButton_OilCali,
           form->pushButton_reFactory})
         connect(button, &QPushButton::clicked, this, &MainWindow::onPushButton_Clicked);
-    connect(pollTimer, &QTimer::timeout, pollTimer, [this] { pollMeasurements(); },
-            Qt::DirectConnection);
+    const auto poll = [this] { pollMeasurements(); };
+    connect(pollTimer, &QTimer::timeout, pollTimer, poll, Qt::DirectConnection);
     connect(serial, &SerialCommon::serialPortLost, this, &MainWindow::onSerialPortLost);
 }
 
@@ -258,9 +258,8 @@ void MainWindow::showMeasurements(QByteArray payload, int fieldCount)
     };
     for (int i = 0; i < fieldCount; ++i) {
         const QByteArray hex = payload.left(2).toHex().toUpper();
-        const int tenths = fields[i].signedField && hex.startsWith('F')
-            ? negativeFromHex(hex)
-            : hex.toInt(nullptr, 16);
+        const int tenths = fields[i].signedField && hex.startsWith('F') ? negativeFromHex(hex)
+                                                                        : hex.toInt(nullptr, 16);
         fields[i].label->setText(formatTenths(tenths, fields[i].unit));
         payload.remove(0, 2);
     }
