@@ -1,8 +1,15 @@
 #include "serialcommon.h"
 
 #include <QDebug>
+#include <QLoggingCategory>
 #include <QSerialPortInfo>
 #include <QTime>
+
+namespace {
+// The link's trace lines, on by default. QT_LOGGING_RULES="corvane.link.debug=false" silences
+// them; a pack's line costs far more than cutting it, so bulk traffic is cut faster without.
+Q_LOGGING_CATEGORY(lcLink, "corvane.link")
+} // namespace
 
 SerialCommon::SerialCommon(QObject *parent)
     : QObject(parent)
@@ -30,7 +37,7 @@ void SerialCommon::openPort(const QString &portName)
     serialPort->setParity(QSerialPort::NoParity);
     serialPort->setFlowControl(QSerialPort::NoFlowControl);
     const bool opened = serialPort->open(QIODevice::ReadWrite);
-    qDebug() << "open:" << opened;
+    qCDebug(lcLink) << "open:" << opened;
     if (!opened) {
         emit openSerialPort(false);
         return;
@@ -110,7 +117,7 @@ void SerialCommon::parseBuffer()
             break;
         const QByteArray pack = receiveBuffer.mid(receiveOffset, length + 1);
         receiveOffset += length + 1;
-        qDebug() << "-----" << pack.toHex().toUpper()
+        qCDebug(lcLink) << "-----" << pack.toHex().toUpper()
                  << QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
         emit sendParsePack(pack);
     }
@@ -136,7 +143,7 @@ void SerialCommon::dropLostPort()
     if (!lostPending)
         return;
     lostPending = false;
-    qDebug() << "lost:" << serialPort->portName() << serialPort->errorString();
+    qCDebug(lcLink) << "lost:" << serialPort->portName() << serialPort->errorString();
     serialPort->close();
     emit serialPortLost();
 }
