@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, checks the formatting, builds warning-free and runs every test suite.
+# Installs what is missing, checks the formatting, builds warning-free and runs every test suite,
+# then runs them again under the sanitizers and fuzzes the link and the decoding for a minute.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
@@ -7,8 +8,11 @@ cd "$(dirname "$0")/.."
 corvane_install_packages $CORVANE_BUILD_PACKAGES $CORVANE_HEADLESS_PACKAGES \
     fonts-arphic-ukai binutils-mingw-w64-x86-64 clang-format desktop-file-utils dpkg-dev file
 
-find src sim tests -name '*.cpp' -o -name '*.h' | sort | xargs clang-format --dry-run --Werror
+find src sim tests bench fuzz -name '*.cpp' -o -name '*.h' | sort | xargs clang-format --dry-run --Werror
 
 cmake -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_WERROR=ON
 cmake --build build/test -j"$(nproc)"
 ctest --test-dir build/test --output-on-failure
+
+./scripts/sanitize.sh
+./scripts/fuzz.sh 60
