@@ -1,0 +1,7 @@
+#include "packcounter.h"
+
+void PackCounter::take(const QByteArray &pack)
+{
+    ++packs;
+    bytes += pack.size();
+}

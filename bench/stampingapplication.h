@@ -1,0 +1,40 @@
+#ifndef STAMPINGAPPLICATION_H
+#define STAMPINGAPPLICATION_H
+
+#include <QApplication>
+#include <QString>
+#include <QVector>
+
+#include <cstdio>
+
+class QLabel;
+
+// An application that notes when watched labels have been painted: the stamp is taken when the
+// outermost paint delivery (the window's update request, or its expose) has returned, that is
+// after the label was drawn and the backing store handed to the platform.
+class StampingApplication : public QApplication
+{
+public:
+    struct Stamp
+    {
+        qint64 nanos;
+        QString label;
+        QString text;
+    };
+
+    StampingApplication(int &argc, char **argv);
+
+    void watch(QLabel *label);
+    // One line "paint <ns> <label> <text>" per stamp.
+    void printStamps(std::FILE *out) const;
+
+    bool notify(QObject *receiver, QEvent *event) override;
+
+private:
+    QVector<QLabel *> watched;
+    QVector<Stamp> pending;
+    QVector<Stamp> stamps;
+    int paintDepth = 0;
+};
+
+#endif // STAMPINGAPPLICATION_H

@@ -1,0 +1,68 @@
+#include "usagemeter.h"
+
+#include "monotonic.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace {
+
+qint64 cpuNanos(const rusage &usage)
+{
+    return (qint64(usage.ru_utime.tv_sec) + qint64(usage.ru_stime.tv_sec)) * 1000000000
+        + (qint64(usage.ru_utime.tv_usec) + qint64(usage.ru_stime.tv_usec)) * 1000;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+void UsageMeter::start()
+{
+    startThreads = threadSwitches();
+    getrusage(RUSAGE_SELF, &startUsage);
+    startNanos = monotonicNanos();
+}
+
+void UsageMeter::stop()
+{
+    stopNanos = monotonicNanos();
+    getrusage(RUSAGE_SELF, &stopUsage);
+    stopThreads = threadSwitches();
+}
+
+QMap<QByteArray, long> UsageMeter::threadSwitches()
+{
+    QMap<QByteArray, long> switches;
+    const QStringList tids =
+        QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &tid : tids) {
+        const QString dir = QStringLiteral("/proc/self/task/") + tid;
+        const QByteArray name = readAll(dir + QStringLiteral("/comm")).trimmed().replace(' ', '_');
+        long count = 0;
+        for (const QByteArray &line : readAll(dir + QStringLiteral("/status")).split('\n')) {
+            if (line.startsWith("voluntary_ctxt_switches:")
+                || line.startsWith("nonvoluntary_ctxt_switches:"))
+                count += line.mid(line.indexOf(':') + 1).trimmed().toLong();
+        }
+        switches.insert(tid.toLatin1() + ' ' + name, count);
+    }
+    return switches;
+}
+
+void UsageMeter::print(std::FILE *out) const
+{
+    std::fprintf(out, "window %lld %lld\n", static_cast<long long>(startNanos),
+                 static_cast<long long>(stopNanos));
+    std::fprintf(out, "cpu_ns %lld\n",
+                 static_cast<long long>(cpuNanos(stopUsage) - cpuNanos(startUsage)));
+    std::fprintf(out, "switches %ld %ld\n", stopUsage.ru_nvcsw - startUsage.ru_nvcsw,
+                 stopUsage.ru_nivcsw - startUsage.ru_nivcsw);
+    for (auto it = stopThreads.constBegin(); it != stopThreads.constEnd(); ++it)
+        std::fprintf(out, "thread %s %ld\n", it.key().constData(),
+                     it.value() - startThreads.value(it.key()));
+}

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the benchmarks (Release) and prints one table of figures
+# beside their floors, offscreen and under a virtual X server. Takes about five minutes; the
+# arguments go to the driver (--quick for a short rehearsal, --keep to keep every stamp).
+# Benchmarks are not tests: nothing here is registered with CTest.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/packages.sh
+
+# The window's form asks for a Kai typeface, as scripts/run.sh installs; xvfb-run needs xauth.
+corvane_install_packages $CORVANE_BUILD_PACKAGES fonts-arphic-ukai xvfb xauth
+
+cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DCORVANE_BENCH=ON -DCORVANE_TESTS=OFF \
+    -DCORVANE_WERROR=ON
+cmake --build build/bench -j"$(nproc)"
+exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" build/bench/bench/corvane-bench "$@"
