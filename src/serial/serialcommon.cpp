@@ -118,7 +118,7 @@ void SerialCommon::parseBuffer()
         const QByteArray pack = receiveBuffer.mid(receiveOffset, length + 1);
         receiveOffset += length + 1;
         qCDebug(lcLink) << "-----" << pack.toHex().toUpper()
-                 << QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
+                        << QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
         emit sendParsePack(pack);
     }
     receiveBuffer.remove(0, receiveOffset);
