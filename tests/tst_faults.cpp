@@ -35,15 +35,6 @@ static int descriptorsOn(const QString &device)
     return count;
 }
 
-static QStringList measurementTexts(const WindowHarness &harness)
-{
-    QStringList texts;
-    for (const char *name :
-         {"label_TemMeasure", "label_HumMeasure", "label_AtmMeasure", "label_OilMeasure"})
-        texts << harness.label(name)->text();
-    return texts;
-}
-
 // Readings no earlier answer carried, and the texts the window shows for them.
 static QStringList setFreshReadings(SimulatedUnit &unit)
 {
@@ -114,7 +105,7 @@ void TestFaults::vanishedDeviceComesBack()
     const QStringList fresh = setFreshReadings(harness.unit);
     open->click();
     QTRY_VERIFY(!open->isEnabled());
-    QTRY_COMPARE_WITH_TIMEOUT(measurementTexts(harness), fresh, 2500);
+    QTRY_COMPARE_WITH_TIMEOUT(harness.measurements(), fresh, 2500);
     QCOMPARE(harness.boxes.boxes().size(), 1);
 }
 
@@ -152,10 +143,10 @@ void TestFaults::randomBytesThenCleanReconnect()
     QVERIFY(harness.button("pushButton_OpenCom")->isEnabled());
     const QStringList fresh = setFreshReadings(harness.unit);
     QVERIFY(harness.openUnit());
-    QTRY_COMPARE_WITH_TIMEOUT(measurementTexts(harness), fresh, 2500);
+    QTRY_COMPARE_WITH_TIMEOUT(harness.measurements(), fresh, 2500);
     // The stream stays in step: the next tick's answers decode the same.
     harness.label("label_TemMeasure")->clear();
-    QTRY_COMPARE_WITH_TIMEOUT(measurementTexts(harness), fresh, 2500);
+    QTRY_COMPARE_WITH_TIMEOUT(harness.measurements(), fresh, 2500);
 }
 
 void TestFaults::silentUnitLeavesTheWindowResponsive()

@@ -190,6 +190,22 @@ void fieldRow(const char *name, int offset, int width, qint64 expected)
     QTest::newRow(name) << offset << width << expected;
 }
 
+// The directory and its one entry, the same in the ICO file and the icon group up to the
+// entry's last field (a file offset in the one, a resource id in the other).
+void directoryRows()
+{
+    fieldRow("directory reserved", 0, 2, 0);
+    fieldRow("directory type icon", 2, 2, 1);
+    fieldRow("directory count", 4, 2, 1);
+    fieldRow("entry width", 6, 1, 64);
+    fieldRow("entry height", 7, 1, 64);
+    fieldRow("entry colour count", 8, 1, 0);
+    fieldRow("entry reserved", 9, 1, 0);
+    fieldRow("entry planes", 10, 2, 1);
+    fieldRow("entry bit count", 12, 2, 32);
+    fieldRow("entry bytes", 14, 4, kImageSize);
+}
+
 } // namespace
 
 class TstResources : public QObject
@@ -269,16 +285,7 @@ bool TstResources::compiled()
 void TstResources::icoHeader_data()
 {
     addFieldColumns();
-    fieldRow("ICONDIR reserved", 0, 2, 0);
-    fieldRow("ICONDIR type icon", 2, 2, 1);
-    fieldRow("ICONDIR count", 4, 2, 1);
-    fieldRow("entry width", 6, 1, 64);
-    fieldRow("entry height", 7, 1, 64);
-    fieldRow("entry colour count", 8, 1, 0);
-    fieldRow("entry reserved", 9, 1, 0);
-    fieldRow("entry planes", 10, 2, 1);
-    fieldRow("entry bit count", 12, 2, 32);
-    fieldRow("entry bytes", 14, 4, kImageSize);
+    directoryRows();
     fieldRow("entry offset", 18, 4, kImageOffset);
     fieldRow("BITMAPINFOHEADER size", 22, 4, 40);
     fieldRow("bitmap width", 26, 4, 64);
@@ -307,16 +314,7 @@ void TstResources::icoImageIsBitmapNotPng()
 void TstResources::groupIcon_data()
 {
     addFieldColumns();
-    fieldRow("GRPICONDIR reserved", 0, 2, 0);
-    fieldRow("GRPICONDIR type icon", 2, 2, 1);
-    fieldRow("GRPICONDIR count", 4, 2, 1);
-    fieldRow("entry width", 6, 1, 64);
-    fieldRow("entry height", 7, 1, 64);
-    fieldRow("entry colour count", 8, 1, 0);
-    fieldRow("entry reserved", 9, 1, 0);
-    fieldRow("entry planes", 10, 2, 1);
-    fieldRow("entry bit count", 12, 2, 32);
-    fieldRow("entry bytes", 14, 4, kImageSize);
+    directoryRows();
 }
 
 void TstResources::groupIcon()

@@ -55,6 +55,15 @@ QList<quint8> WindowHarness::commandsReceived() const
     return result;
 }
 
+QStringList WindowHarness::measurements() const
+{
+    QStringList texts;
+    for (const char *name :
+         {"label_TemMeasure", "label_HumMeasure", "label_AtmMeasure", "label_OilMeasure"})
+        texts << label(name)->text();
+    return texts;
+}
+
 void WindowHarness::decode(const QByteArray &pack)
 {
     QMetaObject::invokeMethod(&window, "onSendParsePack", Q_ARG(QByteArray, pack));

@@ -35,6 +35,8 @@ public:
     // Requests the unit received with the given command, with their monotonic times.
     QList<SimulatedUnit::Frame> requests(quint8 command) const;
     QList<quint8> commandsReceived() const;
+    // The texts of the four measured-value labels, temperature first.
+    QStringList measurements() const;
     // Feeds a pack to the window's decoder as if the link had cut it.
     void decode(const QByteArray &pack);
 
