@@ -10,7 +10,6 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QSocketNotifier>
-#include <QTimer>
 
 #include <cerrno>
 #include <cstdio>
@@ -69,13 +68,7 @@ int main(int argc, char *argv[])
     });
 
     UsageMeter meter;
-    QTimer::singleShot(settle, [&] {
-        meter.start();
-        QTimer::singleShot(measure, Qt::PreciseTimer, [&] {
-            meter.stop();
-            app.quit();
-        });
-    });
+    meter.measureThenQuit(settle, measure);
     const int status = app.exec();
     meter.print(stdout);
     app.printStamps(stdout);

@@ -38,13 +38,7 @@ int main(int argc, char *argv[])
     tick.start(1000);
 
     UsageMeter meter;
-    QTimer::singleShot(settle, [&] {
-        meter.start();
-        QTimer::singleShot(measure, Qt::PreciseTimer, [&] {
-            meter.stop();
-            app.quit();
-        });
-    });
+    meter.measureThenQuit(settle, measure);
     const int status = app.exec();
     meter.print(stdout);
     return status;

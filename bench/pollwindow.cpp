@@ -42,13 +42,7 @@ int main(int argc, char *argv[])
         if (openButton->isEnabled())
             return;
         connected.stop();
-        QTimer::singleShot(settle, [&] {
-            meter.start();
-            QTimer::singleShot(measure, Qt::PreciseTimer, [&] {
-                meter.stop();
-                app.quit();
-            });
-        });
+        meter.measureThenQuit(settle, measure);
     });
     // The window fills its port list 300 ms after it is shown; the pseudo-terminal, which the
     // platform does not list, goes in after that.

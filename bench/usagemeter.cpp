@@ -2,8 +2,10 @@
 
 #include "monotonic.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QTimer>
 
 namespace {
 
@@ -20,6 +22,17 @@ QByteArray readAll(const QString &path)
 }
 
 } // namespace
+
+void UsageMeter::measureThenQuit(int settleMsecs, int measureMsecs)
+{
+    QTimer::singleShot(settleMsecs, [this, measureMsecs] {
+        start();
+        QTimer::singleShot(measureMsecs, Qt::PreciseTimer, [this] {
+            stop();
+            QCoreApplication::quit();
+        });
+    });
+}
 
 void UsageMeter::start()
 {

@@ -15,6 +15,8 @@ class UsageMeter
 public:
     void start();
     void stop();
+    // After settleMsecs, measures for measureMsecs and then quits the application.
+    void measureThenQuit(int settleMsecs, int measureMsecs);
     // Lines "window <start ns> <stop ns>", "cpu_ns <user+system>", "switches <vol> <invol>" and
     // one "thread <name> <switches>" per thread.
     void print(std::FILE *out) const;
