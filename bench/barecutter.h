@@ -1,11 +1,13 @@
 #ifndef BARECUTTER_H
 #define BARECUTTER_H
 
+#include "packframer.h"
+
 #include <QByteArray>
 #include <QObject>
 
-// The reference for the link's cutting: the same rule (the length byte at position 2, a pack is
-// its first length + 1 bytes) with the same buffer, offset and signal, and nothing else.
+// The reference for the link's cutting: the same framing and the same signal, without the link's
+// trace, port and idle timer.
 class BareCutter : public QObject
 {
     Q_OBJECT
@@ -19,8 +21,7 @@ signals:
     void packCut(QByteArray pack);
 
 private:
-    QByteArray buffer;
-    int offset = 0;
+    PackFramer framer;
 };
 
 #endif // BARECUTTER_H

@@ -1,5 +1,5 @@
-// Arbitrary bytes off the line, handed to one link in arbitrary pieces; every pack it cuts goes
-// to one window's decoding, as in the program.
+// Arbitrary bytes off the line, handed to the link's cutting in arbitrary pieces; every pack it
+// cuts goes to one window's decoding, as in the program. At the end the line goes idle.
 //
 // Input: the first byte's low four bits give how many piece sizes follow it; the remaining bytes
 // are the stream. The stream reaches the link in pieces of those sizes in turn, so that packs
@@ -7,7 +7,8 @@
 // left, and without sizes the stream comes in one piece.
 
 #include "mainwindow.h"
-#include "serialcommon.h"
+#include "packframer.h"
+#include "sensorprotocol.h"
 
 #include <QApplication>
 #include <QByteArray>
@@ -27,11 +28,11 @@ QtMessageHandler defaultMessageHandler = nullptr;
 MainWindow *window = nullptr;
 QMetaMethod decodeSlot;
 
-// The current input's stream, how much of it the link has been given and how much of that it
-// has emitted as packs.
+// The current input's stream, how much of it the cutting has been given and how much of that it
+// has handed back as packs or dropped runs.
 const char *stream = nullptr;
 int fedBytes = 0;
-int emittedBytes = 0;
+int cutBytes = 0;
 
 [[noreturn]] void fail(const char *invariant)
 {
@@ -39,25 +40,32 @@ int emittedBytes = 0;
     std::abort();
 }
 
-// A trace line per pack would cost more than the cutting and decoding being fuzzed.
+// Trace lines would cost more than the cutting and decoding being fuzzed.
 void dropDebugMessages(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     if (type != QtDebugMsg)
         defaultMessageHandler(type, context, message);
 }
 
-void onPack(const QByteArray &pack)
+void takeCut(const PackFramer::Cut &cut)
 {
+    if (cut.bytes.isEmpty())
+        fail("a pack or a dropped run holds bytes");
+    if (cut.bytes.size() > fedBytes - cutBytes
+        || std::memcmp(cut.bytes.constData(), stream + cutBytes, size_t(cut.bytes.size())) != 0)
+        fail("the packs and dropped runs, one after another, are the stream as it was fed");
+    cutBytes += cut.bytes.size();
+    if (cut.kind == PackFramer::Cut::Dropped)
+        return;
+
+    const QByteArray &pack = cut.bytes;
+    if (quint8(pack.at(0)) != SensorProtocol::StartByte || SensorProtocol::byteSum(pack) != 0)
+        fail("a pack starts with 0x21 and sums to 0");
     // Packs are cut from at least four buffered bytes, so the length byte was in the stream even
     // when the pack itself ends before it.
-    if (emittedBytes + 2 >= fedBytes)
-        fail("a pack is cut only when its length byte has arrived");
-    if (pack.size() != quint8(stream[emittedBytes + 2]) + 1)
+    if (cutBytes - pack.size() + 2 >= fedBytes
+        || pack.size() != quint8(stream[cutBytes - pack.size() + 2]) + 1)
         fail("a pack is its length byte plus one bytes long");
-    if (pack.size() > fedBytes - emittedBytes
-        || std::memcmp(pack.constData(), stream + emittedBytes, size_t(pack.size())) != 0)
-        fail("the packs, one after another, are the stream as it was fed");
-    emittedBytes += pack.size();
 
     // The factory reset's answer opens an application-modal message box, whose exec() waits for
     // an operator; nothing here would ever close it. Its decoding is that box, a flag and the
@@ -67,11 +75,19 @@ void onPack(const QByteArray &pack)
     decodeSlot.invoke(window, Qt::DirectConnection, Q_ARG(QByteArray, pack));
 }
 
-void checkNothingCompleteIsHeld()
+void cutAll(PackFramer &framer)
 {
-    const int held = fedBytes - emittedBytes;
-    if (held >= 4 && held > quint8(stream[emittedBytes + 2]))
-        fail("the link holds back no complete pack");
+    for (PackFramer::Cut cut = framer.next(); cut.kind != PackFramer::Cut::Waiting;
+         cut = framer.next())
+        takeCut(cut);
+    // What waits is one incomplete pack that starts with 0x21.
+    const int held = fedBytes - cutBytes;
+    if (held > 0 && quint8(stream[cutBytes]) != SensorProtocol::StartByte)
+        fail("only a pack's start byte leads what waits");
+    if (held >= 4 && held > quint8(stream[cutBytes + 2]))
+        fail("the cutting holds back no complete pack");
+    if (framer.isWaiting() != (held > 0))
+        fail("the cutting says what it holds");
 }
 
 } // namespace
@@ -79,9 +95,6 @@ void checkNothingCompleteIsHeld()
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The link stamps each pack's trace line with the local time; with the zone given here the C
-    // library stops reading /etc/localtime again for every pack.
-    qputenv("TZ", "UTC");
     defaultMessageHandler = qInstallMessageHandler(dropDebugMessages);
     // QApplication removes the options it knows from the list it is given; libFuzzer's own
     // command line stays out of its reach.
@@ -108,11 +121,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     stream = reinterpret_cast<const char *>(data + 1 + sizeCount);
     const int streamSize = int(size) - 1 - sizeCount;
     fedBytes = 0;
-    emittedBytes = 0;
+    cutBytes = 0;
 
-    // A fresh link per input: what one input leaves in the receive buffer must not lead the next.
-    SerialCommon link;
-    QObject::connect(&link, &SerialCommon::sendParsePack, onPack);
+    // A fresh cutting per input: what one input leaves held must not lead the next.
+    PackFramer framer;
     for (int i = 0; fedBytes < streamSize; ++i) {
         const int wanted = sizeCount > 0 ? pieceSizes[i % sizeCount] : 0;
         const int left = streamSize - fedBytes;
@@ -120,13 +132,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const int start = fedBytes;
         fedBytes += piece;
         // Raw, so that reading past the piece runs into the end of libFuzzer's buffer.
-        link.receiveBytes(QByteArray::fromRawData(stream + start, piece));
-        checkNothingCompleteIsHeld();
+        framer.append(QByteArray::fromRawData(stream + start, piece));
+        cutAll(framer);
     }
-    // A read notification after the port closed hands over nothing, which must cut nothing.
-    const int emittedBefore = emittedBytes;
-    link.receiveBytes(QByteArray());
-    if (emittedBytes != emittedBefore)
-        fail("no bytes, no packs");
+    framer.lineIdle();
+    cutAll(framer);
+    if (cutBytes != fedBytes)
+        fail("nothing is held once the line went idle");
     return 0;
 }

@@ -316,6 +316,12 @@ void SimulatedUnit::setCoalesceAnswers(bool on)
     }
 }
 
+void SimulatedUnit::spoilNextAnswer(quint8 command, int at, int removeCount,
+                                    const QByteArray &insert)
+{
+    spoil = {command, at, removeCount, insert};
+}
+
 void SimulatedUnit::sendRaw(const QByteArray &bytes)
 {
     writeNow(bytes);
@@ -443,6 +449,10 @@ void SimulatedUnit::answer(const QByteArray &bytes)
     QByteArray out = bytes;
     if (corruptChecksum)
         out[out.size() - 1] = char(quint8(out.at(out.size() - 1)) + 1);
+    if (spoil.command == quint8(out.at(1))) {
+        out.replace(qMin(spoil.at, out.size()), spoil.removeCount, spoil.insert);
+        spoil = Spoil();
+    }
     if (coalesce && heldAnswer.isEmpty()) {
         heldAnswer = out;
         return;

@@ -47,6 +47,9 @@ public:
     void setCalibrationStatus(quint8 status);
     void setSplitAnswers(int pieceSize, int gapMsecs);
     void setCoalesceAnswers(bool on);
+    // A line fault on the next answer to the command: removeCount bytes at position at (a
+    // position past the end means after the answer) are replaced by insert.
+    void spoilNextAnswer(quint8 command, int at, int removeCount, const QByteArray &insert);
 
     void sendRaw(const QByteArray &bytes);
     static QByteArray frame(quint8 command, const QByteArray &payload = QByteArray());
@@ -105,6 +108,13 @@ private:
     int splitPieceSize = 0;
     int splitGap = 0;
     bool coalesce = false;
+    struct Spoil
+    {
+        int command = -1;
+        int at = 0;
+        int removeCount = 0;
+        QByteArray insert;
+    } spoil;
 };
 
 #endif // SIMULATEDUNIT_H

@@ -35,7 +35,8 @@ private slots:
     void closedPortDropsPacksAndCloseIsHarmless();
     void cutting_data();
     void cutting();
-    void traceLineOfAReceivedPack();
+    void traceLines_data();
+    void traceLines();
     void reopenDiscardsLeftoverBytes_data();
     void reopenDiscardsLeftoverBytes();
     void nestedLoopInReceiverGoesOnReceiving();
@@ -155,18 +156,25 @@ void TestSerialCommon::cutting_data()
     QTest::newRow("10 bytes then 5 of 12")
         << QList<QByteArray>{answer50 + answer60.left(5), answer60.mid(5)} << 1
         << QList<QByteArray>{answer50, answer60};
-    QTest::newRow("length 0x00") << QList<QByteArray>{QByteArray::fromHex("2160006F")} << 1
-                                 << QList<QByteArray>{QByteArray::fromHex("21")};
-    QTest::newRow("length 0x01") << QList<QByteArray>{QByteArray::fromHex("2161017D")} << 1
-                                 << QList<QByteArray>{QByteArray::fromHex("2161")};
-    QTest::newRow("length 0x02") << QList<QByteArray>{QByteArray::fromHex("2162027B")} << 1
-                                 << QList<QByteArray>{QByteArray::fromHex("216202")};
+    QTest::newRow("length 0x01") << QList<QByteArray>{QByteArray::fromHex("21DF0100")} << 1
+                                 << QList<QByteArray>{QByteArray::fromHex("21DF")};
+    QTest::newRow("length 0x02") << QList<QByteArray>{QByteArray::fromHex("21DD0200")} << 1
+                                 << QList<QByteArray>{QByteArray::fromHex("21DD02")};
     QTest::newRow("length 0xC8 waits for 201 bytes")
         << QList<QByteArray>{longPack.left(200), longPack.mid(200)} << 0
         << QList<QByteArray>{longPack};
-    QTest::newRow("wrong checksum handed on")
-        << QList<QByteArray>{QByteArray::fromHex("2150038D")} << 1
-        << QList<QByteArray>{QByteArray::fromHex("2150038D")};
+    QTest::newRow("wrong checksum dropped")
+        << QList<QByteArray>{QByteArray::fromHex("2150038D") + poll} << 1
+        << QList<QByteArray>{poll};
+    QTest::newRow("stray bytes around an answer")
+        << QList<QByteArray>{QByteArray::fromHex("00FF") + poll + QByteArray::fromHex("7F")} << 1
+        << QList<QByteArray>{poll};
+    QTest::newRow("answer hidden behind a bad start")
+        << QList<QByteArray>{QByteArray::fromHex("2150") + answer60} << 1
+        << QList<QByteArray>{answer60};
+    QTest::newRow("bad length given up when the line goes idle")
+        << QList<QByteArray>{QByteArray::fromHex("2150FF") + answer60} << 0
+        << QList<QByteArray>{answer60};
     QTest::newRow("0x06 pack then another answer")
         << QList<QByteArray>{answerWith06 + answer60} << 2
         << QList<QByteArray>{answerWith06, answer60};
@@ -191,8 +199,8 @@ void TestSerialCommon::cutting()
         if (i == 0) {
             if (packsAfterFirstArrival > 0)
                 QTRY_COMPARE(packSpy.count(), packsAfterFirstArrival);
-            // Give a wrongly eager cutter time to show itself.
-            QTest::qWait(150);
+            // Give a wrongly eager cutter time to show itself, well within the line's idle time.
+            QTest::qWait(20);
             QCOMPARE(packSpy.count(), packsAfterFirstArrival);
         }
     }
@@ -201,20 +209,58 @@ void TestSerialCommon::cutting()
     QCOMPARE(packsOf(packSpy), packs);
 }
 
-void TestSerialCommon::traceLineOfAReceivedPack()
+// The trace as the debug log prints it, message pattern applied.
+static QStringList traced;
+static void recordTrace(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
+    traced << qFormatLogMessage(type, context, message);
+}
+
+void TestSerialCommon::traceLines_data()
+{
+    QTest::addColumn<QByteArray>("received");
+    QTest::addColumn<QString>("lastLine");
+    QTest::addColumn<int>("maxLines");
+
+    QTest::newRow("pack")
+        << QByteArray::fromHex("21500989abcdef010293")
+        << QStringLiteral("^----- \"21500989ABCDEF010293\" \"\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\"$")
+        << 2;
+    QTest::newRow("dropped run") << QByteArray::fromHex("00ff7f")
+                                 << QStringLiteral("^dropped: \"00FF7F\" 3$") << 2;
+    // Runs are traced one line each, at most 32 bytes shown: a flood of noise stays small.
+    QTest::newRow("1 MiB of zeros")
+        << QByteArray(1 << 20, '\0') << QStringLiteral("^dropped: \"(00){32}\" \\d+$") << 1000;
+}
+
+void TestSerialCommon::traceLines()
+{
+    QFETCH(QByteArray, received);
+    QFETCH(QString, lastLine);
+    QFETCH(int, maxLines);
+
     SimulatedUnit unit;
     QVERIFY(unit.openPty());
     unit.setSilent(true);
     SerialCommon link;
-    QSignalSpy packSpy(&link, &SerialCommon::sendParsePack);
+    traced.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(recordTrace);
     link.openPort(unit.portName());
-    QTest::ignoreMessage(
-        QtDebugMsg,
-        QRegularExpression(
-            QStringLiteral("^----- \"21500989ABCDEF0102AA\" \"\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\"$")));
-    unit.sendRaw(QByteArray::fromHex("21500989abcdef0102aa"));
-    QTRY_COMPARE(packSpy.count(), 1);
+    unit.sendRaw(received);
+    const auto droppedBytes = [] {
+        qint64 count = 0;
+        for (const QString &line : qAsConst(traced))
+            if (line.startsWith(QLatin1String("dropped:")))
+                count += line.section(' ', -1).toLongLong();
+        return count;
+    };
+    const qint64 expectedDropped = received.startsWith('\x21') ? 0 : received.size();
+    QTRY_VERIFY_WITH_TIMEOUT(QRegularExpression(lastLine).match(traced.last()).hasMatch()
+                                 && droppedBytes() == expectedDropped,
+                             10000);
+    qInstallMessageHandler(previous);
+    QCOMPARE(traced.first(), QStringLiteral("open: true"));
+    QVERIFY2(traced.size() <= maxLines, qPrintable(QString::number(traced.size())));
 }
 
 void TestSerialCommon::reopenDiscardsLeftoverBytes_data()

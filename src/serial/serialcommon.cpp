@@ -8,7 +8,20 @@
 namespace {
 // The link's trace lines, on by default. QT_LOGGING_RULES="corvane.link.debug=false" silences
 // them; a pack's line costs far more than cutting it, so bulk traffic is cut faster without.
+// The lines themselves go out through the default category, without a prefix.
 Q_LOGGING_CATEGORY(lcLink, "corvane.link")
+
+bool traceOn()
+{
+    return lcLink().isDebugEnabled();
+}
+
+// At 9600 baud the bytes of one pack follow each other within about a millisecond, and a USB
+// adapter hands them over in chunks at most ~20 ms apart, while the unit's answers are at least
+// 40 ms apart: a pack that got no byte for this long lost its remaining bytes on the line.
+constexpr int LineIdleMsecs = 100;
+// A dropped run's trace line shows this many bytes, then the count.
+constexpr int DroppedBytesShown = 32;
 } // namespace
 
 SerialCommon::SerialCommon(QObject *parent)
@@ -21,6 +34,10 @@ SerialCommon::SerialCommon(QObject *parent)
     connect(serialPort, &QSerialPort::readyRead, this, &SerialCommon::onReadyRead,
             Qt::QueuedConnection);
     connect(serialPort, &QSerialPort::errorOccurred, this, &SerialCommon::onPortError);
+    lineIdleTimer.setSingleShot(true);
+    lineIdleTimer.setTimerType(Qt::PreciseTimer);
+    lineIdleTimer.setInterval(LineIdleMsecs);
+    connect(&lineIdleTimer, &QTimer::timeout, this, &SerialCommon::onLineIdle);
 }
 
 SerialCommon::~SerialCommon()
@@ -37,7 +54,8 @@ void SerialCommon::openPort(const QString &portName)
     serialPort->setParity(QSerialPort::NoParity);
     serialPort->setFlowControl(QSerialPort::NoFlowControl);
     const bool opened = serialPort->open(QIODevice::ReadWrite);
-    qCDebug(lcLink) << "open:" << opened;
+    if (traceOn())
+        qDebug() << "open:" << opened;
     if (!opened) {
         emit openSerialPort(false);
         return;
@@ -46,7 +64,7 @@ void SerialCommon::openPort(const QString &portName)
     // the first answer of this one.
     serialPort->clear(QSerialPort::Input);
     receiveBuffer.clear();
-    receiveOffset = 0;
+    lineIdleTimer.stop();
     lostPending = false;
     serialPort->write(QByteArray::fromHex("21630379"));
     serialPort->flush();
@@ -55,6 +73,7 @@ void SerialCommon::openPort(const QString &portName)
 void SerialCommon::closePort()
 {
     lostPending = false;
+    lineIdleTimer.stop();
     if (serialPort->isOpen())
         serialPort->close();
 }
@@ -109,20 +128,34 @@ void SerialCommon::onSendToSerialPort(QByteArray byte)
 
 void SerialCommon::parseBuffer()
 {
-    // receiveOffset is re-read on every round: a receiver that runs a nested event loop may
-    // cut (and compact) the rest of the buffer before control comes back here.
-    while (receiveBuffer.size() - receiveOffset >= 4) {
-        const int length = quint8(receiveBuffer.at(receiveOffset + 2));
-        if (receiveBuffer.size() - receiveOffset <= length)
+    // Each pack leaves the buffer before it is emitted: a receiver that runs a nested event loop
+    // may cut the rest of the buffer before control comes back here.
+    for (;;) {
+        const PackFramer::Cut cut = receiveBuffer.next();
+        if (cut.kind == PackFramer::Cut::Waiting)
             break;
-        const QByteArray pack = receiveBuffer.mid(receiveOffset, length + 1);
-        receiveOffset += length + 1;
-        qCDebug(lcLink) << "-----" << pack.toHex().toUpper()
-                        << QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
-        emit sendParsePack(pack);
+        if (cut.kind == PackFramer::Cut::Dropped) {
+            if (traceOn())
+                qDebug() << "dropped:" << cut.bytes.left(DroppedBytesShown).toHex().toUpper()
+                         << cut.bytes.size();
+            continue;
+        }
+        if (traceOn())
+            qDebug() << "-----" << cut.bytes.toHex().toUpper()
+                     << QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
+        emit sendParsePack(cut.bytes);
     }
-    receiveBuffer.remove(0, receiveOffset);
-    receiveOffset = 0;
+    // Every arrival restarts the wait; the timer stays off between answers.
+    if (receiveBuffer.isWaiting() && serialPort->isOpen())
+        lineIdleTimer.start();
+    else
+        lineIdleTimer.stop();
+}
+
+void SerialCommon::onLineIdle()
+{
+    receiveBuffer.lineIdle();
+    parseBuffer();
 }
 
 void SerialCommon::onPortError(QSerialPort::SerialPortError error)
@@ -143,7 +176,9 @@ void SerialCommon::dropLostPort()
     if (!lostPending)
         return;
     lostPending = false;
-    qCDebug(lcLink) << "lost:" << serialPort->portName() << serialPort->errorString();
+    if (traceOn())
+        qDebug() << "lost:" << serialPort->portName() << serialPort->errorString();
+    lineIdleTimer.stop();
     serialPort->close();
     emit serialPortLost();
 }

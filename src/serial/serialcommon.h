@@ -1,13 +1,16 @@
 #ifndef SERIALCOMMON_H
 #define SERIALCOMMON_H
 
+#include "packframer.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QSerialPort>
 #include <QStringList>
+#include <QTimer>
 
 // The serial link: owns the one port, greets the unit on open, writes packs and cuts the
-// received byte stream into packs by their length byte.
+// received byte stream into packs, dropping what is not a whole and right pack.
 class SerialCommon : public QObject
 {
     Q_OBJECT
@@ -41,14 +44,14 @@ public slots:
 
 private:
     void parseBuffer();
+    void onLineIdle();
     void onPortError(QSerialPort::SerialPortError error);
     void dropLostPort();
 
     QSerialPort *serialPort;
-    QByteArray receiveBuffer;
-    // Bytes at the front of receiveBuffer that are already cut; compacted once per run so that
-    // a burst of many packs costs linear, not quadratic, time.
-    int receiveOffset = 0;
+    PackFramer receiveBuffer;
+    // Runs only while an incomplete pack waits for its remaining bytes.
+    QTimer lineIdleTimer;
     bool lostPending = false;
 };
 
