@@ -28,6 +28,8 @@ private slots:
     void rejectedCalibrationInput();
     void calibrationWhileClosed();
     void twoCalibrationsPending();
+    void pendingCalibrationReleasedWithThePort_data();
+    void pendingCalibrationReleasedWithThePort();
     void factoryResetCancelled();
     void factoryReset_data();
     void factoryReset();
@@ -67,6 +69,9 @@ void TestCommands::calibrationPacks_data()
     QTest::newRow("lowest") << "lineEdit_TempCali"
                             << "pushButton_temCali"
                             << "-3276.8" << QByteArray::fromHex("215105800009");
+    QTest::newRow("highest temperature") << "lineEdit_TempCali"
+                                         << "pushButton_temCali"
+                                         << "3276.7" << QByteArray::fromHex("2151057FFF0B");
     QTest::newRow("highest") << "lineEdit_HumCalio"
                              << "pushButton_HumCali"
                              << "6553.5" << QByteArray::fromHex("215205FFFF8A");
@@ -100,31 +105,44 @@ void TestCommands::rejectedCalibrationInput_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("edit");
+    QTest::addColumn<QString>("button");
 
     const QString invalid = QStringLiteral("请输入有效的标定值！");
     const QString outOfRange = QStringLiteral("标定值超出范围！");
-    QTest::newRow("empty") << "" << invalid;
-    QTest::newRow("blank") << "   " << invalid;
-    QTest::newRow("letters") << "abc" << invalid;
-    QTest::newRow("decimal comma") << "1,5" << invalid;
-    QTest::newRow("trailing unit") << "23.5C" << invalid;
-    QTest::newRow("nan") << "nan" << invalid;
-    QTest::newRow("6553.6") << "6553.6" << outOfRange;
-    QTest::newRow("-3276.9") << "-3276.9" << outOfRange;
-    QTest::newRow("huge") << "1e12" << outOfRange;
-    QTest::newRow("infinite") << "inf" << outOfRange;
+    const auto oil = [](const char *name, const char *text, const QString &message) {
+        QTest::newRow(name) << text << message << "lineEdit_OilCali"
+                            << "pushButton_OilCali";
+    };
+    oil("empty", "", invalid);
+    oil("blank", "   ", invalid);
+    oil("letters", "abc", invalid);
+    oil("decimal comma", "1,5", invalid);
+    oil("trailing unit", "23.5C", invalid);
+    oil("nan", "nan", invalid);
+    oil("6553.6", "6553.6", outOfRange);
+    oil("-3276.9", "-3276.9", outOfRange);
+    oil("huge", "1e12", outOfRange);
+    oil("infinite", "inf", outOfRange);
+    // Temperatures are signed words, humidity and pressure unsigned ones.
+    QTest::newRow("temperature 3276.8") << "3276.8" << outOfRange << "lineEdit_TempCali"
+                                        << "pushButton_temCali";
+    QTest::newRow("humidity -0.1") << "-0.1" << outOfRange << "lineEdit_HumCalio"
+                                   << "pushButton_HumCali";
 }
 
 void TestCommands::rejectedCalibrationInput()
 {
     QFETCH(QString, text);
     QFETCH(QString, message);
+    QFETCH(QString, edit);
+    QFETCH(QString, button);
 
     WindowHarness harness;
     QVERIFY(harness.openUnit());
     QTRY_COMPARE_WITH_TIMEOUT(harness.requests(0x50).size(), 1, 3000);
-    harness.edit("lineEdit_OilCali")->setText(text);
-    harness.button("pushButton_OilCali")->click();
+    harness.edit(qPrintable(edit))->setText(text);
+    harness.button(qPrintable(button))->click();
 
     QCOMPARE(harness.boxes.boxes().size(), 1);
     const ModalBoxWatcher::Box box = harness.boxes.boxes().first();
@@ -132,7 +150,7 @@ void TestCommands::rejectedCalibrationInput()
     QCOMPARE(box.text, message);
     QCOMPARE(box.icon, QMessageBox::Warning);
     QVERIFY(!box.hasParent);
-    QVERIFY(harness.button("pushButton_OilCali")->isEnabled());
+    QVERIFY(harness.button(qPrintable(button))->isEnabled());
     // Polling was not paused: the next tick still comes.
     const int polls = harness.requests(0x50).size();
     QTRY_VERIFY_WITH_TIMEOUT(harness.requests(0x50).size() > polls, 1500);
@@ -178,6 +196,37 @@ void TestCommands::twoCalibrationsPending()
     harness.unit.sendRaw(SimulatedUnit::frame(0x51, QByteArray(1, '\0')));
     QTRY_VERIFY(harness.button("pushButton_temCali")->isEnabled());
     QCOMPARE(harness.label("label_TemCali")->text(), QStringLiteral("标定失败"));
+}
+
+void TestCommands::pendingCalibrationReleasedWithThePort_data()
+{
+    QTest::addColumn<bool>("lost");
+    QTest::newRow("closed") << false;
+    QTest::newRow("device lost") << true;
+}
+
+void TestCommands::pendingCalibrationReleasedWithThePort()
+{
+    QFETCH(bool, lost);
+
+    WindowHarness harness;
+    QVERIFY(harness.openUnit());
+    harness.unit.setSilent(true);
+    harness.label("label_HumCali")->setText(QStringLiteral("标定成功"));
+    harness.edit("lineEdit_HumCalio")->setText(QStringLiteral("50"));
+    QPushButton *pressed = harness.button("pushButton_HumCali");
+    pressed->click();
+    QTRY_COMPARE(harness.requests(0x52).size(), 1);
+    // A silent unit on an open port keeps the button waiting.
+    QTest::qWait(300);
+    QVERIFY(!pressed->isEnabled());
+
+    if (lost)
+        harness.unit.hangUp();
+    else
+        harness.button("pushButton_CloseCom")->click();
+    QTRY_VERIFY(pressed->isEnabled());
+    QCOMPARE(harness.label("label_HumCali")->text(), QStringLiteral("标定成功"));
 }
 
 void TestCommands::factoryResetCancelled()

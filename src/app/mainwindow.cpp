@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "sensorprotocol.h"
 #include "serialcommon.h"
 #include "ui_mainwindowform.h"
 
@@ -16,10 +17,6 @@ const char *const kPollRequest = "2150038C";
 const char *const kPollOilRequest = "2160037C";
 const char *const kFactoryResetRequest = "21560386";
 const int kPollInterval = 1000;
-
-// Calibration values travel as 16 bits; signed for temperatures, unsigned otherwise.
-const int kLowestCalibration = -32768;
-const int kHighestCalibration = 65535;
 
 QString formatTenths(int tenths, const QString &unit)
 {
@@ -132,6 +129,7 @@ void MainWindow::onPushButton_Clicked()
     } else if (name == QLatin1String("pushButton_CloseCom")) {
         serial->closePort();
         form->pushButton_OpenCom->setEnabled(true);
+        releaseCalibrations();
     } else if (name == QLatin1String("pushButton_temCali")) {
         calibrate(form->lineEdit_TempCali, form->pushButton_temCali, "51");
     } else if (name == QLatin1String("pushButton_HumCali")) {
@@ -161,7 +159,9 @@ void MainWindow::calibrate(QLineEdit *edit, QPushButton *button, const QByteArra
         return;
     }
     const double tenfold = std::trunc(typed * 10.0);
-    if (tenfold < kLowestCalibration || tenfold > kHighestCalibration) {
+    const SensorProtocol::Range range =
+        SensorProtocol::calibrationRange(quint8(QByteArray::fromHex(command).at(0)));
+    if (tenfold < range.lowest || tenfold > range.highest) {
         QMessageBox::warning(nullptr, QStringLiteral("提示"), QStringLiteral("标定值超出范围！"));
         return;
     }
@@ -205,6 +205,7 @@ void MainWindow::onOpenSerialPort(bool ret)
 void MainWindow::onSerialPortLost()
 {
     form->pushButton_OpenCom->setEnabled(true);
+    releaseCalibrations();
     QMessageBox::warning(nullptr, QStringLiteral("提示"), QStringLiteral("串口连接已断开！"));
 }
 
@@ -274,6 +275,14 @@ void MainWindow::showCalibrationResult(QByteArray answer, QLabel *resultLabel, Q
     resultLabel->setText(status == "00" ? QStringLiteral("标定失败") : QStringLiteral("标定成功"));
     button->setEnabled(true);
     startPolling();
+}
+
+void MainWindow::releaseCalibrations()
+{
+    // Without a port no answer can come; a silent unit on an open port keeps them waiting.
+    for (QPushButton *button : {form->pushButton_temCali, form->pushButton_HumCali,
+                                form->pushButton_AtmCali, form->pushButton_OilCali})
+        button->setEnabled(true);
 }
 
 void MainWindow::startPolling()

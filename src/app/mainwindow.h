@@ -50,6 +50,7 @@ private:
     void showMeasurements(QByteArray payload, int fieldCount);
     void showCalibrationResult(QByteArray answer, QLabel *resultLabel, QWidget *button);
     void startPolling();
+    void releaseCalibrations();
 
     bool factoryResetOk;
     QTimer *pollTimer;
