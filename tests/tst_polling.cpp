@@ -79,10 +79,12 @@ void TestPolling::laterAnswersKeepThePhase()
     harness.unit.sendRaw(SimulatedUnit::frame(0x56));
     QTRY_COMPARE_WITH_TIMEOUT(harness.requests(0x50).size(), 3, 5000);
     QCOMPARE(harness.boxes.texts(), QStringList{QStringLiteral("恢复出厂设置：成功！")});
+    // A restarted timer would move every later tick by the 400 ms after the tick at which the
+    // answers came; load on the machine delays single ticks by far less, and not the ones after.
     const QList<SimulatedUnit::Frame> polls = harness.requests(0x50);
     for (int i = 1; i < polls.size(); ++i) {
-        const qint64 period = polls.at(i).msecs - polls.at(i - 1).msecs;
-        QVERIFY2(qAbs(period - 1000) <= kPeriodTolerance, qPrintable(QString::number(period)));
+        const qint64 shift = polls.at(i).msecs - polls.first().msecs - 1000 * i;
+        QVERIFY2(qAbs(shift) <= 200, qPrintable(QString::number(shift)));
     }
 }
 
