@@ -11,6 +11,7 @@
 // after the window had already shown the answer.
 
 #include "monotonic.h"
+#include "sensorprotocol.h"
 #include "simulatedunit.h"
 
 #include <QCoreApplication>
@@ -91,7 +92,7 @@ int main(int argc, char *argv[])
             return;
         QTimer::singleShot(400, Qt::PreciseTimer, &stimulus, [&] {
             ++stimulusSerial;
-            stimulus.sendRaw(SimulatedUnit::frame(0x60, words(5000 + stimulusSerial, 4)));
+            stimulus.sendRaw(SensorProtocol::pack(0x60, words(5000 + stimulusSerial, 4)));
         });
     });
     QObject::connect(&stimulus, &SimulatedUnit::answerWritten, [&](const QByteArray &bytes) {

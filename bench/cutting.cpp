@@ -10,6 +10,7 @@
 
 #include "barecutter.h"
 #include "packcounter.h"
+#include "sensorprotocol.h"
 #include "serialcommon.h"
 #include "simulatedunit.h"
 #include "stats.h"
@@ -38,7 +39,7 @@ QByteArray burstOf(int approximateBytes)
             values.append(char(value >> 8));
             values.append(char(value & 0xFF));
         }
-        burst.append(SimulatedUnit::frame(0x60, values));
+        burst.append(SensorProtocol::pack(0x60, values));
     }
     return burst;
 }

@@ -1,5 +1,7 @@
 #include "simulatedunit.h"
 
+#include "sensorprotocol.h"
+
 #include <QRandomGenerator>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -14,59 +16,19 @@
 
 namespace {
 
-constexpr char StartByte = 0x21;
-
-enum Command : quint8 {
-    ConnectionCheck = 0x63,
-    ReadAir = 0x50,
-    ReadAll = 0x60,
-    CalibrateAirTemperature = 0x51,
-    CalibrateHumidity = 0x52,
-    CalibratePressure = 0x53,
-    CalibrateOilTemperature = 0x61,
-    FactoryReset = 0x56,
-};
+using namespace SensorProtocol;
 
 constexpr quint8 CalibrationSuccess = 0x01;
 
-bool isTemperature(SimulatedUnit::Channel channel)
-{
-    return channel == SimulatedUnit::AirTemperature || channel == SimulatedUnit::OilTemperature;
-}
+// The calibration command of each channel, in Channel order.
+constexpr quint8 CalibrationCommands[] = {CalibrateAirTemperature, CalibrateHumidity,
+                                          CalibratePressure, CalibrateOilTemperature};
 
 // Readings are kept as what the wire can carry, so reading() always matches what is sent.
 int clampToWire(SimulatedUnit::Channel channel, int tenths)
 {
-    return isTemperature(channel) ? qBound(-32768, tenths, 32767) : qBound(0, tenths, 65535);
-}
-
-void appendWord(QByteArray &bytes, int value)
-{
-    const quint16 word = quint16(value);
-    bytes.append(char(word >> 8));
-    bytes.append(char(word & 0xFF));
-}
-
-quint8 byteSum(const QByteArray &bytes)
-{
-    quint8 sum = 0;
-    for (const char c : bytes)
-        sum = quint8(sum + quint8(c));
-    return sum;
-}
-
-bool isWellFormed(const QByteArray &frame)
-{
-    return frame.size() >= 4 && frame.at(0) == StartByte && quint8(frame.at(2)) + 1 == frame.size()
-        && byteSum(frame) == 0;
-}
-
-// The monotonic clock that QElapsedTimer uses, in milliseconds.
-qint64 monotonicMsecs()
-{
-    QElapsedTimer now;
-    now.start();
-    return now.msecsSinceReference();
+    const Range range = calibrationRange(CalibrationCommands[channel]);
+    return qBound(range.lowest, tenths, range.highest);
 }
 
 void setNonBlockingCloexec(int fd)
@@ -242,6 +204,13 @@ int SimulatedUnit::factoryReading(Channel channel)
     return 0;
 }
 
+qint64 SimulatedUnit::clockMsecs()
+{
+    QElapsedTimer now;
+    now.start();
+    return now.msecsSinceReference();
+}
+
 int SimulatedUnit::reading(Channel channel) const
 {
     return readings[channel];
@@ -327,18 +296,6 @@ void SimulatedUnit::sendRaw(const QByteArray &bytes)
     writeNow(bytes);
 }
 
-QByteArray SimulatedUnit::frame(quint8 command, const QByteArray &payload)
-{
-    QByteArray bytes;
-    bytes.reserve(payload.size() + 4);
-    bytes.append(StartByte);
-    bytes.append(char(command));
-    bytes.append(char(quint8(3 + payload.size())));
-    bytes.append(payload);
-    bytes.append(char(quint8(0x100 - byteSum(bytes))));
-    return bytes;
-}
-
 QList<SimulatedUnit::Frame> SimulatedUnit::receivedFrames() const
 {
     return frames;
@@ -371,25 +328,22 @@ void SimulatedUnit::onReadable()
         const QByteArray chunk(buffer, int(n));
         allReceived.append(chunk);
         inBuffer.append(chunk);
-        // The host cuts by the same rule: the length byte counts everything but the checksum.
-        while (inBuffer.size() >= 4) {
-            const int length = quint8(inBuffer.at(2)) + 1;
-            if (inBuffer.size() < length)
-                break;
-            const QByteArray received = inBuffer.left(length);
-            inBuffer.remove(0, length);
-            handleFrame(received);
+        // Cut as the host cuts; what is dropped is recorded as one frame and not answered.
+        for (PackFramer::Cut cut = inBuffer.next(); cut.kind != PackFramer::Cut::Waiting;
+             cut = inBuffer.next()) {
+            handleFrame(cut.bytes, cut.kind == PackFramer::Cut::Pack);
             if (masterFd < 0)
                 return;
         }
     }
 }
 
-void SimulatedUnit::handleFrame(const QByteArray &received)
+void SimulatedUnit::handleFrame(const QByteArray &received, bool intact)
 {
-    frames.append({monotonicMsecs(), received});
+    frames.append({clockMsecs(), received});
     emit frameReceived(received);
-    if (silent || !isWellFormed(received))
+    // Packs shorter than four bytes end before their length byte: none of the unit's.
+    if (silent || !intact || received.size() < 4)
         return;
 
     const quint8 command = quint8(received.at(1));
@@ -412,22 +366,22 @@ void SimulatedUnit::handleFrame(const QByteArray &received)
 
     switch (command) {
     case ConnectionCheck:
-        answer(frame(ConnectionCheck));
+        answer(pack(ConnectionCheck));
         break;
     case ReadAir:
     case ReadAll: {
         QByteArray values;
         for (const Channel channel : {AirTemperature, Humidity, Pressure})
-            appendWord(values, readings[channel]);
+            values += valuePayload(readings[channel]);
         if (command == ReadAll)
-            appendWord(values, readings[OilTemperature]);
-        answer(frame(command, values));
+            values += valuePayload(readings[OilTemperature]);
+        answer(pack(command, values));
         break;
     }
     case FactoryReset:
         for (const Channel channel : {AirTemperature, Humidity, Pressure, OilTemperature})
             readings[channel] = factoryReading(channel);
-        answer(frame(FactoryReset));
+        answer(pack(FactoryReset));
         break;
     default:
         break;
@@ -440,8 +394,8 @@ void SimulatedUnit::calibrate(quint8 command, Channel channel, const QByteArray 
         return;
     const quint16 word = quint16((quint8(payload.at(0)) << 8) | quint8(payload.at(1)));
     if (calibrationStatus == CalibrationSuccess)
-        readings[channel] = isTemperature(channel) ? int(qint16(word)) : int(word);
-    answer(frame(command, QByteArray(1, char(calibrationStatus))));
+        readings[channel] = calibrationRange(command).lowest < 0 ? int(qint16(word)) : int(word);
+    answer(pack(command, QByteArray(1, char(calibrationStatus))));
 }
 
 void SimulatedUnit::answer(const QByteArray &bytes)
@@ -463,7 +417,7 @@ void SimulatedUnit::answer(const QByteArray &bytes)
 
 void SimulatedUnit::schedule(const QByteArray &bytes)
 {
-    const qint64 due = monotonicMsecs() + answerDelay;
+    const qint64 due = clockMsecs() + answerDelay;
     const int pieceSize = splitPieceSize > 0 ? splitPieceSize : bytes.size();
     for (int at = 0; at < bytes.size(); at += pieceSize) {
         const bool last = at + pieceSize >= bytes.size();
@@ -476,7 +430,7 @@ void SimulatedUnit::schedule(const QByteArray &bytes)
 void SimulatedUnit::pumpQueue()
 {
     while (!outQueue.isEmpty() && masterFd >= 0) {
-        const qint64 now = monotonicMsecs();
+        const qint64 now = clockMsecs();
         if (outQueue.first().notBefore > now) {
             sendTimer->start(int(outQueue.first().notBefore - now));
             return;
@@ -486,7 +440,7 @@ void SimulatedUnit::pumpQueue()
         // The gap runs from the actual write, so that a late timer cannot make pieces merge.
         if (piece.gapAfter > 0 && !outQueue.isEmpty()) {
             Outgoing &next = outQueue.first();
-            next.notBefore = qMax(next.notBefore, monotonicMsecs() + piece.gapAfter);
+            next.notBefore = qMax(next.notBefore, clockMsecs() + piece.gapAfter);
         }
     }
 }

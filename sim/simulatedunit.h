@@ -1,6 +1,8 @@
 #ifndef SIMULATEDUNIT_H
 #define SIMULATEDUNIT_H
 
+#include "packframer.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QList>
@@ -21,7 +23,7 @@ public:
 
     struct Frame
     {
-        qint64 msecs; // monotonic clock (QElapsedTimer::msecsSinceReference) at receipt
+        qint64 msecs; // clockMsecs() at receipt
         QByteArray bytes;
     };
 
@@ -52,7 +54,9 @@ public:
     void spoilNextAnswer(quint8 command, int at, int removeCount, const QByteArray &insert);
 
     void sendRaw(const QByteArray &bytes);
-    static QByteArray frame(quint8 command, const QByteArray &payload = QByteArray());
+
+    // The monotonic clock of the frames' times, shared by every process on the machine.
+    static qint64 clockMsecs();
 
     QList<Frame> receivedFrames() const;
     QByteArray receivedBytes() const;
@@ -74,7 +78,7 @@ private:
 
     bool serve(int fd, const QString &path);
     void onReadable();
-    void handleFrame(const QByteArray &frame);
+    void handleFrame(const QByteArray &frame, bool intact);
     void calibrate(quint8 command, Channel channel, const QByteArray &payload);
     void answer(const QByteArray &bytes);
     void schedule(const QByteArray &bytes);
@@ -96,7 +100,7 @@ private:
     // Bytes handed to writeNow() that the master has not taken yet, one entry per write.
     QList<QByteArray> writeBacklog;
     int writeOffset = 0;
-    QByteArray inBuffer;
+    PackFramer inBuffer;
     QByteArray allReceived;
     QList<Frame> frames;
     QByteArray heldAnswer;

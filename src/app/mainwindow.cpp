@@ -63,32 +63,20 @@ MainWindow::~MainWindow()
 
 QByteArray MainWindow::buildPack(const QByteArray &command, int value)
 {
-    QByteArray payload;
-    payload.append(char((value >> 8) & 0xFF));
-    payload.append(char(value & 0xFF));
-    qDebug() << payload.toHex().toUpper();
-
-    QByteArray pack;
-    pack.append(char(0x21));
-    pack.append(QByteArray::fromHex(command));
-    pack.append(char(0x05));
-    pack.append(payload);
-    pack.append(packChecksum(pack));
-    return pack;
+    const QByteArray payload = SensorProtocol::valuePayload(value);
+    if (SerialCommon::traceEnabled())
+        qDebug() << payload.toHex().toUpper();
+    return SensorProtocol::pack(quint8(QByteArray::fromHex(command).at(0)), payload);
 }
 
 char MainWindow::packChecksum(const QByteArray &bytes)
 {
-    quint8 sum = 0;
-    for (const char byte : bytes)
-        sum -= quint8(byte);
-    return char(sum);
+    return SensorProtocol::checksum(bytes);
 }
 
 int MainWindow::negativeFromHex(const QByteArray &hexText)
 {
-    const int value = hexText.toInt(nullptr, 16);
-    return value - (1 << (4 * hexText.size()));
+    return SensorProtocol::fieldTenths(QByteArray::fromHex(hexText), true);
 }
 
 void MainWindow::showEvent(QShowEvent *event)
@@ -170,7 +158,7 @@ void MainWindow::calibrate(QLineEdit *edit, QPushButton *button, const QByteArra
         pollTimer->stop();
     button->setEnabled(false);
     const QByteArray pack = buildPack(command, int(tenfold));
-    if (command == "51")
+    if (command == "51" && SerialCommon::traceEnabled())
         qDebug() << pack.toHex().toUpper();
     emit sendSerialPortPack(pack);
 }
@@ -243,7 +231,7 @@ void MainWindow::onSendParsePack(QByteArray pack)
     }
 }
 
-void MainWindow::showMeasurements(QByteArray payload, int fieldCount)
+void MainWindow::showMeasurements(const QByteArray &payload, int fieldCount)
 {
     struct Field
     {
@@ -258,11 +246,9 @@ void MainWindow::showMeasurements(QByteArray payload, int fieldCount)
         {form->label_OilMeasure, true, QStringLiteral("℃")},
     };
     for (int i = 0; i < fieldCount; ++i) {
-        const QByteArray hex = payload.left(2).toHex().toUpper();
-        const int tenths = fields[i].signedField && hex.startsWith('F') ? negativeFromHex(hex)
-                                                                        : hex.toInt(nullptr, 16);
+        const int tenths =
+            SensorProtocol::fieldTenths(payload.mid(2 * i, 2), fields[i].signedField);
         fields[i].label->setText(formatTenths(tenths, fields[i].unit));
-        payload.remove(0, 2);
     }
 }
 

@@ -14,6 +14,12 @@ namespace Ui {
 class MainWindowForm;
 }
 
+// Calls go down, signals come up: the window calls the link (openPort, closePort, scanPorts) and
+// hands it packs through sendSerialPortPack, a direct connection; the link answers only with its
+// signals (sendParsePack, openSerialPort, serialPortLost). Two event loops run inside a receiver of
+// sendParsePack or beside it, the polling tick's 50 ms wait and the factory-reset success box;
+// they keep receiving because the link takes readyRead queued and cuts each pack out of its buffer
+// before emitting it (SerialCommon::parseBuffer).
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -47,7 +53,7 @@ private:
     void checkFactoryReset();
     void calibrate(QLineEdit *edit, QPushButton *button, const QByteArray &command);
     void confirmFactoryReset();
-    void showMeasurements(QByteArray payload, int fieldCount);
+    void showMeasurements(const QByteArray &payload, int fieldCount);
     void showCalibrationResult(QByteArray answer, QLabel *resultLabel, QWidget *button);
     void startPolling();
     void releaseCalibrations();

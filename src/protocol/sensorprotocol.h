@@ -6,13 +6,35 @@
 
 // The wire format of the sensor unit: every pack is 0x21, a command byte, a length byte (the
 // number of bytes in front of the checksum), a payload and a checksum that brings the sum of all
-// bytes to 0 mod 256.
+// bytes to 0 mod 256. Values are 16-bit words, high byte first, in tenths of their unit.
 namespace SensorProtocol {
 
 constexpr quint8 StartByte = 0x21;
 
+// The unit answers each request with a pack of the same command.
+enum Command : quint8 {
+    ReadAir = 0x50,
+    CalibrateAirTemperature = 0x51,
+    CalibrateHumidity = 0x52,
+    CalibratePressure = 0x53,
+    FactoryReset = 0x56,
+    ReadAll = 0x60,
+    CalibrateOilTemperature = 0x61,
+    ConnectionCheck = 0x63,
+};
+
 // The 8-bit sum of the bytes; a whole pack sums to 0.
 quint8 byteSum(const QByteArray &bytes);
+// The byte that brings the sum of the bytes to 0.
+char checksum(const QByteArray &bytes);
+// A whole pack: start byte, command, length, payload and checksum.
+QByteArray pack(quint8 command, const QByteArray &payload = QByteArray());
+// The value's low 16 bits, high byte first: the payload of a calibration.
+QByteArray valuePayload(int value);
+
+// A measured field in tenths. Temperatures are signed: a field whose hex text begins with F is
+// two's complement over its own width (FF9C is -100, a lone F5 is -11).
+int fieldTenths(const QByteArray &field, bool signedField);
 
 // The values each calibration command can carry in its 16 bits, in tenths: the unit reads
 // temperatures as signed and humidity and air pressure as unsigned words.

@@ -11,11 +11,6 @@ namespace {
 // The lines themselves go out through the default category, without a prefix.
 Q_LOGGING_CATEGORY(lcLink, "corvane.link")
 
-bool traceOn()
-{
-    return lcLink().isDebugEnabled();
-}
-
 // At 9600 baud the bytes of one pack follow each other within about a millisecond, and a USB
 // adapter hands them over in chunks at most ~20 ms apart, while the unit's answers are at least
 // 40 ms apart: a pack that got no byte for this long lost its remaining bytes on the line.
@@ -30,7 +25,7 @@ SerialCommon::SerialCommon(QObject *parent)
 {
     // Queued, so that the port's readyRead emission has returned before the cutting starts: the
     // port emits readyRead only once at a time, and a receiver of sendParsePack may run a modal
-    // box whose event loop must go on receiving.
+    // box whose event loop must go on receiving (MainWindow's success box and polling wait).
     connect(serialPort, &QSerialPort::readyRead, this, &SerialCommon::onReadyRead,
             Qt::QueuedConnection);
     connect(serialPort, &QSerialPort::errorOccurred, this, &SerialCommon::onPortError);
@@ -54,7 +49,7 @@ void SerialCommon::openPort(const QString &portName)
     serialPort->setParity(QSerialPort::NoParity);
     serialPort->setFlowControl(QSerialPort::NoFlowControl);
     const bool opened = serialPort->open(QIODevice::ReadWrite);
-    if (traceOn())
+    if (traceEnabled())
         qDebug() << "open:" << opened;
     if (!opened) {
         emit openSerialPort(false);
@@ -76,6 +71,11 @@ void SerialCommon::closePort()
     lineIdleTimer.stop();
     if (serialPort->isOpen())
         serialPort->close();
+}
+
+bool SerialCommon::traceEnabled()
+{
+    return lcLink().isDebugEnabled();
 }
 
 bool SerialCommon::isPortOpen() const
@@ -129,18 +129,18 @@ void SerialCommon::onSendToSerialPort(QByteArray byte)
 void SerialCommon::parseBuffer()
 {
     // Each pack leaves the buffer before it is emitted: a receiver that runs a nested event loop
-    // may cut the rest of the buffer before control comes back here.
+    // may cut the rest of the buffer before control comes back here (see MainWindow).
     for (;;) {
         const PackFramer::Cut cut = receiveBuffer.next();
         if (cut.kind == PackFramer::Cut::Waiting)
             break;
         if (cut.kind == PackFramer::Cut::Dropped) {
-            if (traceOn())
+            if (traceEnabled())
                 qDebug() << "dropped:" << cut.bytes.left(DroppedBytesShown).toHex().toUpper()
                          << cut.bytes.size();
             continue;
         }
-        if (traceOn())
+        if (traceEnabled())
             qDebug() << "-----" << cut.bytes.toHex().toUpper()
                      << QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
         emit sendParsePack(cut.bytes);
@@ -176,7 +176,7 @@ void SerialCommon::dropLostPort()
     if (!lostPending)
         return;
     lostPending = false;
-    if (traceOn())
+    if (traceEnabled())
         qDebug() << "lost:" << serialPort->portName() << serialPort->errorString();
     lineIdleTimer.stop();
     serialPort->close();

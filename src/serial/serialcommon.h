@@ -33,6 +33,10 @@ public:
     // enumerated ports. Pseudo-terminals, which are never enumerated, reach it only here.
     static QStringList probePorts(const QStringList &systemLocations);
 
+    // The trace lines of the line and the packs put on it, on unless the logging rules turn
+    // corvane.link off.
+    static bool traceEnabled();
+
 signals:
     void openSerialPort(bool ret);
     void sendParsePack(QByteArray pack);
