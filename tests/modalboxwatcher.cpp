@@ -1,15 +1,9 @@
 #include "modalboxwatcher.h"
 
+#include "simulatedunit.h"
+
 #include <QAbstractButton>
 #include <QApplication>
-#include <QElapsedTimer>
-
-static qint64 monotonicMsecs()
-{
-    QElapsedTimer now;
-    now.start();
-    return now.msecsSinceReference();
-}
 
 ModalBoxWatcher::ModalBoxWatcher(QObject *parent)
     : QObject(parent)
@@ -69,9 +63,12 @@ void ModalBoxWatcher::poll()
     const QList<QAbstractButton *> boxButtons = box->buttons();
     for (QAbstractButton *button : boxButtons)
         buttons << button->text();
-    seen << Box{
-        box->windowTitle(), box->text(), box->icon(), buttons, box->parentWidget() != nullptr,
-        monotonicMsecs()};
+    seen << Box{box->windowTitle(),
+                box->text(),
+                box->icon(),
+                buttons,
+                box->parentWidget() != nullptr,
+                SimulatedUnit::clockMsecs()};
 
     if (action)
         action(box);

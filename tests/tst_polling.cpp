@@ -1,3 +1,4 @@
+#include "sensorprotocol.h"
 #include "windowharness.h"
 
 #include <QtTest>
@@ -43,7 +44,7 @@ void TestPolling::startsOnlyWhenTheUnitAnswers()
     harness.unit.setSilent(false);
     QElapsedTimer sinceAnswer;
     sinceAnswer.start();
-    harness.unit.sendRaw(SimulatedUnit::frame(0x63));
+    harness.unit.sendRaw(SensorProtocol::pack(0x63));
     QTRY_COMPARE_WITH_TIMEOUT(harness.requests(0x50).size(), 3, 5000);
     QTRY_COMPARE(harness.requests(0x60).size(), 3);
     QVERIFY(!harness.button("pushButton_OpenCom")->isEnabled());
@@ -74,9 +75,9 @@ void TestPolling::laterAnswersKeepThePhase()
     QTRY_COMPARE_WITH_TIMEOUT(harness.requests(0x60).size(), 1, 3000);
     // Halfway between two ticks, answers that start the timer when it is stopped arrive.
     QTest::qWait(400);
-    harness.unit.sendRaw(SimulatedUnit::frame(0x63) + SimulatedUnit::frame(0x51, "\x01")
-                         + SimulatedUnit::frame(0x61, "\x01"));
-    harness.unit.sendRaw(SimulatedUnit::frame(0x56));
+    harness.unit.sendRaw(SensorProtocol::pack(0x63) + SensorProtocol::pack(0x51, "\x01")
+                         + SensorProtocol::pack(0x61, "\x01"));
+    harness.unit.sendRaw(SensorProtocol::pack(0x56));
     QTRY_COMPARE_WITH_TIMEOUT(harness.requests(0x50).size(), 3, 5000);
     QCOMPARE(harness.boxes.texts(), QStringList{QStringLiteral("恢复出厂设置：成功！")});
     // A restarted timer would move every later tick by the 400 ms after the tick at which the
@@ -106,7 +107,7 @@ void TestPolling::calibrationPausesTicksUntilItsAnswer()
     QElapsedTimer sinceAnswer;
     sinceAnswer.start();
     harness.unit.setSilent(false);
-    harness.unit.sendRaw(SimulatedUnit::frame(0x51, "\x01"));
+    harness.unit.sendRaw(SensorProtocol::pack(0x51, "\x01"));
     QTRY_VERIFY(harness.button("pushButton_temCali")->isEnabled());
     QCOMPARE(harness.label("label_TemCali")->text(), QStringLiteral("标定成功"));
     QTRY_COMPARE_WITH_TIMEOUT(harness.requests(0x50).size(), pollsBefore + 1, 2000);

@@ -1,3 +1,4 @@
+#include "sensorprotocol.h"
 #include "serialcommon.h"
 #include "windowharness.h"
 
@@ -97,13 +98,13 @@ void TestSession::answersAreDecodedWhileTheSuccessBoxIsOpen()
     QVERIFY(harness.openUnit());
     QString whileOpen;
     harness.boxes.setAction([&](QMessageBox *box) {
-        harness.unit.sendRaw(SimulatedUnit::frame(0x50, QByteArray::fromHex("00FD01C803F5")));
+        harness.unit.sendRaw(SensorProtocol::pack(0x50, QByteArray::fromHex("00FD01C803F5")));
         if (QTest::qWaitFor([&] { return !harness.label("label_TemMeasure")->text().isEmpty(); },
                             2000))
             whileOpen = harness.label("label_TemMeasure")->text();
         ModalBoxWatcher::press(box, QString());
     });
-    harness.unit.sendRaw(SimulatedUnit::frame(0x56));
+    harness.unit.sendRaw(SensorProtocol::pack(0x56));
     QTRY_COMPARE(harness.boxes.boxes().size(), 1);
     QTRY_COMPARE(whileOpen, QStringLiteral("25.30℃"));
 }

@@ -1,3 +1,4 @@
+#include "sensorprotocol.h"
 #include "serialcommon.h"
 #include "windowharness.h"
 
@@ -25,7 +26,7 @@ static QByteArray answerOf(int n)
     QByteArray payload;
     for (const int field : fieldsOf(n))
         payload.append(char((field >> 8) & 0xFF)).append(char(field & 0xFF));
-    return SimulatedUnit::frame(0x60, payload);
+    return SensorProtocol::pack(0x60, payload);
 }
 
 static QStringList textsOf(int n)
