@@ -48,7 +48,7 @@ QByteArray burstOf(int approximateBytes)
 double nanosPerByte(const std::function<void(const QByteArray &)> &feed, const QByteArray &burst,
                     int samples, int sampleBytes, const PackCounter &counter)
 {
-    const int repeats = std::max(1, sampleBytes / burst.size());
+    const int repeats = std::max(1, sampleBytes / int(burst.size()));
     feed(burst);
     const qint64 packsBefore = counter.packs;
     QVector<double> perByte;
@@ -111,8 +111,8 @@ int main(int argc, char *argv[])
                 result = nanosPerByte(feed, burst, samples, sampleBytes, counter);
             }
             qInstallMessageHandler(nullptr);
-            std::printf("cut %s %d %d %.4f %d\n", mode.constData(), burst.size(), burst.size() / 12,
-                        result, samples);
+            std::printf("cut %s %d %d %.4f %d\n", mode.constData(), int(burst.size()),
+                        int(burst.size() / 12), result, samples);
             std::fflush(stdout);
         }
     }

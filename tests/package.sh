@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs a build into a scratch prefix and packs it as a Debian package, then checks that both
 # hold exactly the program, the simulated unit, the menu entry and the icon, and that the
-# package depends on the Qt libraries the binaries link.
+# package depends on the Qt libraries the binaries link: Qt 5's for the package Corvane ships,
+# Qt 6's for a build against Qt 6.
 set -euo pipefail
 build=$(realpath "$1")
+qt=$2
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -28,7 +30,8 @@ packed=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\.\/usr\//, "", $6); print
 [ "$packed" = "$expected" ] || fail "package contents differ:
 $packed"
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libqt5core5a libqt5gui5 libqt5widgets5 libqt5serialport5 libc6; do
+for lib in "libqt${qt}core${qt}" "libqt${qt}gui${qt}" "libqt${qt}widgets${qt}" \
+    "libqt${qt}serialport${qt}" libc6; do
     grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib: $depends"
 done
 echo "package $(basename "$deb"): $depends"

@@ -35,6 +35,22 @@ QString textOf(const QWidget *w)
     return w->property("text").toString();
 }
 
+// Whether a font sets its point size or family itself rather than taking its parent's: resolving
+// against a font that differs there changes only what the font leaves unset.
+bool setsPointSize(const QFont &f)
+{
+    QFont other;
+    other.setPointSize(f.pointSize() + 1);
+    return f.resolve(other).pointSize() == f.pointSize();
+}
+
+bool setsFamily(const QFont &f)
+{
+    QFont other;
+    other.setFamily(f.family() + QLatin1Char('x'));
+    return f.resolve(other).family() == f.family();
+}
+
 // Default-constructed twins: whatever the form does not set must equal these.
 std::unique_ptr<QWidget> pristine(const QByteArray &className)
 {
@@ -76,6 +92,24 @@ const QSet<QByteArray> kFormProperties = {
     "sizeHint",
     "minimumSizeHint",
 };
+
+// Left out as well: a fresh window's normal geometry is its default geometry from Qt 6 on, where
+// Qt 5 leaves it empty; the form's widgets are no windows.
+const QSet<QByteArray> kWindowProperties = {"normalGeometry"};
+
+// Icons and pixmaps have no equality operator, and Qt 6 finds no two of them in QVariants equal;
+// the form sets none, so both must be null.
+bool sameValue(const QVariant &a, const QVariant &b)
+{
+    switch (a.userType()) {
+    case QMetaType::QIcon:
+        return a.value<QIcon>().isNull() && b.value<QIcon>().isNull();
+    case QMetaType::QPixmap:
+        return a.value<QPixmap>().isNull() && b.value<QPixmap>().isNull();
+    default:
+        return a == b;
+    }
+}
 
 class TranslationRecorder : public QTranslator
 {
@@ -231,7 +265,7 @@ void TstMainWindowForm::widgets()
         QCOMPARE(f.family(),
                  font == Caption ? QStringLiteral("Agency FB") : QStringLiteral("楷体"));
         QCOMPARE(f.pointSize(), 14);
-        QVERIFY(f.resolve() & QFont::SizeResolved);
+        QVERIFY(setsPointSize(f));
         break;
     case WindowFamily:
         QCOMPARE(f.family(), m_window.font().family());
@@ -247,9 +281,10 @@ void TstMainWindowForm::widgets()
     const QMetaObject *meta = w->metaObject();
     for (int i = 0; i < meta->propertyCount(); ++i) {
         const QMetaProperty p = meta->property(i);
-        if (kFormProperties.contains(p.name()) || !p.isReadable())
+        if (kFormProperties.contains(p.name()) || kWindowProperties.contains(p.name())
+            || !p.isReadable())
             continue;
-        QVERIFY2(p.read(w) == p.read(fresh.get()), p.name());
+        QVERIFY2(sameValue(p.read(w), p.read(fresh.get())), p.name());
     }
 }
 
@@ -382,8 +417,8 @@ void TstMainWindowForm::window()
     QCOMPARE(unnamed.size(), QSize(774, 464));
     QCOMPARE(unnamed.windowTitle(), QStringLiteral("MainWindow"));
     QCOMPARE(unnamed.font().family(), QStringLiteral("楷体"));
-    QVERIFY(unnamed.font().resolve() & QFont::FamilyResolved);
-    QVERIFY(!(unnamed.font().resolve() & QFont::SizeResolved));
+    QVERIFY(setsFamily(unnamed.font()));
+    QVERIFY(!setsPointSize(unnamed.font()));
     QCOMPARE(unnamed.font().pointSize(), QApplication::font().pointSize());
     QVERIFY(unnamed.styleSheet().isEmpty());
     QCOMPARE(unnamed.centralWidget(), ui.centralWidget);
