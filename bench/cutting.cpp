@@ -6,12 +6,13 @@
 //   devnull     the same with Qt's default handler, standard error on /dev/null
 //   file:PATH   the same with Qt's default handler, standard error appended to PATH
 //   bare        the reference: the same rule without anything else (BareCutter)
-// Prints "cut <mode> <burst bytes> <packs per burst> <median ns per byte> <samples>" per size.
+// Prints one cut record (stamplines.h) per mode and size.
 
 #include "barecutter.h"
 #include "packcounter.h"
 #include "serialcommon.h"
 #include "simulatedunit.h"
+#include "stamplines.h"
 #include "stats.h"
 #include "stderrredirect.h"
 
@@ -110,8 +111,9 @@ int main(int argc, char *argv[])
                 result = nanosPerByte(feed, burst, samples, sampleBytes, counter);
             }
             qInstallMessageHandler(nullptr);
-            std::printf("cut %s %d %d %.4f %d\n", mode.constData(), burst.size(), burst.size() / 12,
-                        result, samples);
+            StampLines::print(stdout,
+                              StampLines::Cut{QString::fromLocal8Bit(mode), burst.size(),
+                                              burst.size() / 12, result, samples});
             std::fflush(stdout);
         }
     }

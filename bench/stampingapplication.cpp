@@ -19,9 +19,8 @@ void StampingApplication::watch(QLabel *label)
 
 void StampingApplication::printStamps(std::FILE *out) const
 {
-    for (const Stamp &stamp : stamps)
-        std::fprintf(out, "paint %lld %s %s\n", static_cast<long long>(stamp.nanos),
-                     stamp.label.toUtf8().constData(), stamp.text.toUtf8().constData());
+    for (const StampLines::Paint &stamp : stamps)
+        StampLines::print(out, stamp);
 }
 
 bool StampingApplication::notify(QObject *receiver, QEvent *event)
@@ -41,7 +40,7 @@ bool StampingApplication::notify(QObject *receiver, QEvent *event)
     --paintDepth;
     if (paintDepth == 0 && !pending.isEmpty()) {
         const qint64 now = monotonicNanos();
-        for (Stamp &stamp : pending) {
+        for (StampLines::Paint &stamp : pending) {
             stamp.nanos = now;
             stamps.append(stamp);
         }

@@ -1,9 +1,9 @@
 #ifndef STAMPINGAPPLICATION_H
 #define STAMPINGAPPLICATION_H
 
+#include "stamplines.h"
+
 #include <QApplication>
-#include <QString>
-#include <QVector>
 
 #include <cstdio>
 
@@ -15,25 +15,18 @@ class QLabel;
 class StampingApplication : public QApplication
 {
 public:
-    struct Stamp
-    {
-        qint64 nanos;
-        QString label;
-        QString text;
-    };
-
     StampingApplication(int &argc, char **argv);
 
     void watch(QLabel *label);
-    // One line "paint <ns> <label> <text>" per stamp.
+    // One paint record per stamp.
     void printStamps(std::FILE *out) const;
 
     bool notify(QObject *receiver, QEvent *event) override;
 
 private:
     QVector<QLabel *> watched;
-    QVector<Stamp> pending;
-    QVector<Stamp> stamps;
+    QVector<StampLines::Paint> pending;
+    QVector<StampLines::Paint> stamps;
     int paintDepth = 0;
 };
 

@@ -48,34 +48,34 @@ void UsageMeter::stop()
     stopThreads = threadSwitches();
 }
 
-QMap<QByteArray, long> UsageMeter::threadSwitches()
+QMap<QString, StampLines::Thread> UsageMeter::threadSwitches()
 {
-    QMap<QByteArray, long> switches;
+    QMap<QString, StampLines::Thread> threads;
     const QStringList tids =
         QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &tid : tids) {
         const QString dir = QStringLiteral("/proc/self/task/") + tid;
-        const QByteArray name = readAll(dir + QStringLiteral("/comm")).trimmed().replace(' ', '_');
-        long count = 0;
+        StampLines::Thread &thread = threads[tid];
+        thread.name = QString::fromUtf8(readAll(dir + QStringLiteral("/comm")).trimmed())
+                          .replace(QLatin1Char(' '), QLatin1Char('_'));
         for (const QByteArray &line : readAll(dir + QStringLiteral("/status")).split('\n')) {
             if (line.startsWith("voluntary_ctxt_switches:")
                 || line.startsWith("nonvoluntary_ctxt_switches:"))
-                count += line.mid(line.indexOf(':') + 1).trimmed().toLong();
+                thread.switches += line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
         }
-        switches.insert(tid.toLatin1() + ' ' + name, count);
     }
-    return switches;
+    return threads;
 }
 
 void UsageMeter::print(std::FILE *out) const
 {
-    std::fprintf(out, "window %lld %lld\n", static_cast<long long>(startNanos),
-                 static_cast<long long>(stopNanos));
-    std::fprintf(out, "cpu_ns %lld\n",
-                 static_cast<long long>(cpuNanos(stopUsage) - cpuNanos(startUsage)));
-    std::fprintf(out, "switches %ld %ld\n", stopUsage.ru_nvcsw - startUsage.ru_nvcsw,
-                 stopUsage.ru_nivcsw - startUsage.ru_nivcsw);
+    StampLines::print(out,
+                      StampLines::Usage{startNanos, stopNanos,
+                                        cpuNanos(stopUsage) - cpuNanos(startUsage),
+                                        stopUsage.ru_nvcsw - startUsage.ru_nvcsw,
+                                        stopUsage.ru_nivcsw - startUsage.ru_nivcsw});
     for (auto it = stopThreads.constBegin(); it != stopThreads.constEnd(); ++it)
-        std::fprintf(out, "thread %s %ld\n", it.key().constData(),
-                     it.value() - startThreads.value(it.key()));
+        StampLines::print(
+            out,
+            StampLines::Thread{it->name, it->switches - startThreads.value(it.key()).switches});
 }

@@ -1,9 +1,9 @@
 #ifndef USAGEMETER_H
 #define USAGEMETER_H
 
-#include <QByteArray>
+#include "stamplines.h"
+
 #include <QMap>
-#include <QtGlobal>
 
 #include <cstdio>
 #include <sys/resource.h>
@@ -17,20 +17,19 @@ public:
     void stop();
     // After settleMsecs, measures for measureMsecs and then quits the application.
     void measureThenQuit(int settleMsecs, int measureMsecs);
-    // Lines "window <start ns> <stop ns>", "cpu_ns <user+system>", "switches <vol> <invol>" and
-    // one "thread <name> <switches>" per thread.
+    // The usage record and one thread record per thread.
     void print(std::FILE *out) const;
 
 private:
-    // Context switches so far by thread, keyed "<tid> <name>".
-    static QMap<QByteArray, long> threadSwitches();
+    // Context switches so far by thread id.
+    static QMap<QString, StampLines::Thread> threadSwitches();
 
     qint64 startNanos = 0;
     qint64 stopNanos = 0;
     rusage startUsage = {};
     rusage stopUsage = {};
-    QMap<QByteArray, long> startThreads;
-    QMap<QByteArray, long> stopThreads;
+    QMap<QString, StampLines::Thread> startThreads;
+    QMap<QString, StampLines::Thread> stopThreads;
 };
 
 #endif // USAGEMETER_H
