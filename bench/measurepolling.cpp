@@ -68,7 +68,7 @@ bool runSession(const BenchRun &run, const Platform &platform, int measureMsecs,
         start("bench_poll_window", "window", {ptys.at(0).pty, settle, measure});
         if (withFloors) {
             start("bench_floor_timer", "floortimer", {floorSettle, measure});
-            start("bench_floor_pty", "floorpty", {ptys.at(0).stimulusPty, floorSettle, measure});
+            start("bench_floor_pty", "floorpty", {floorSettle, measure, ptys.at(0).stimulusPty});
         }
     }
     bool ok = !ptys.isEmpty();
