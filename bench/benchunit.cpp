@@ -1,10 +1,10 @@
 // bench_unit: the simulated unit for the polling runs, in a process of its own so that its CPU
-// time is not the window's. It serves two pseudo-terminals and prints their paths on the first
-// two lines: the first is the unit the window polls, the second carries the floor's stimuli,
-// one 0x60 answer 400 ms after each measurement answer, when the window is idle. Every answer
-// carries readings not sent before, so each one changes the labels. When its standard input
-// closes it prints every answer with the monotonic time its last byte was written, every
-// request the unit received, and quits.
+// time is not the window's. It serves two pseudo-terminals and prints their paths first: the
+// first is the unit the window polls, the second carries the floor's stimuli, one 0x60 answer
+// 400 ms after each measurement answer, when the window is idle. Every answer carries readings
+// not sent before, so each one changes the labels. When its standard input closes it prints
+// every answer and stimulus with the monotonic time its last byte was written, every request the
+// unit received, and quits.
 //
 // It asks for real-time scheduling: a write to the pseudo-terminal wakes the window, which would
 // otherwise often preempt the unit between its write() and its time stamp, so that the stamp came
@@ -13,23 +13,17 @@
 #include "monotonic.h"
 #include "sensorprotocol.h"
 #include "simulatedunit.h"
+#include "stamplines.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimer>
-#include <QVector>
 
 #include <cstdio>
 #include <sched.h>
 #include <unistd.h>
 
 namespace {
-
-struct Written
-{
-    qint64 nanos;
-    QByteArray bytes;
-};
 
 QByteArray words(int value, int count)
 {
@@ -39,13 +33,6 @@ QByteArray words(int value, int count)
         bytes.append(char(value & 0xFF));
     }
     return bytes;
-}
-
-void printWritten(const char *kind, const QVector<Written> &all)
-{
-    for (const Written &written : all)
-        std::printf("%s %lld %s\n", kind, static_cast<long long>(written.nanos),
-                    written.bytes.toHex().constData());
 }
 
 bool isMeasurement(const QByteArray &bytes)
@@ -67,13 +54,14 @@ int main(int argc, char *argv[])
     if (!unit.openPty() || !stimulus.openPty())
         return 1;
     unit.setDrift(false);
-    std::printf("%s\n%s\n", qPrintable(unit.portName()), qPrintable(stimulus.portName()));
+    StampLines::print(stdout,
+                      StampLines::Unit{unit.portName(), stimulus.portName(),
+                                       QLatin1String(realtime ? "fifo" : "normal")});
     std::fflush(stdout);
 
-    QVector<Written> answers;
-    QVector<Written> stimuli;
-    answers.reserve(4096);
-    stimuli.reserve(4096);
+    // Answers and stimuli, printed at the end so that nothing is written while measuring.
+    QVector<StampLines::Bytes> written;
+    written.reserve(8192);
     int serial = 0;
     int stimulusSerial = 0;
 
@@ -87,7 +75,8 @@ int main(int argc, char *argv[])
             unit.setReading(channel, 100 + serial);
     });
     QObject::connect(&unit, &SimulatedUnit::answerWritten, [&](const QByteArray &bytes) {
-        answers.append({monotonicNanos(), bytes});
+        const qint64 now = monotonicNanos();
+        written.append({QStringLiteral("answer"), now, bytes});
         if (!isMeasurement(bytes))
             return;
         QTimer::singleShot(400, Qt::PreciseTimer, &stimulus, [&] {
@@ -96,7 +85,8 @@ int main(int argc, char *argv[])
         });
     });
     QObject::connect(&stimulus, &SimulatedUnit::answerWritten, [&](const QByteArray &bytes) {
-        stimuli.append({monotonicNanos(), bytes});
+        const qint64 now = monotonicNanos();
+        written.append({QStringLiteral("stimulus"), now, bytes});
     });
 
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
@@ -105,13 +95,13 @@ int main(int argc, char *argv[])
         if (::read(STDIN_FILENO, drain, sizeof drain) > 0)
             return;
         input.setEnabled(false);
-        std::printf("scheduling %s\n", realtime ? "fifo" : "normal");
-        printWritten("answer", answers);
-        printWritten("stimulus", stimuli);
+        for (const StampLines::Bytes &bytes : qAsConst(written))
+            StampLines::print(stdout, bytes);
         const QList<SimulatedUnit::Frame> frames = unit.receivedFrames();
         for (const SimulatedUnit::Frame &frame : frames)
-            std::printf("frame %lld %s\n", static_cast<long long>(frame.msecs),
-                        frame.bytes.toHex().constData());
+            StampLines::print(
+                stdout,
+                StampLines::Bytes{QStringLiteral("request"), frame.msecs * 1000000, frame.bytes});
         std::fflush(stdout);
         app.quit();
     });

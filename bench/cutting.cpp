@@ -1,29 +1,25 @@
 // bench_cutting <mode>...: the cost of cutting the received byte stream into packs, per byte, for
 // bursts of about 1 KiB, 64 KiB and 1 MiB of 12-byte 0x60 answers fed at once, each pack emitted
 // to a counting receiver. Modes:
-//   off         SerialCommon::receiveBytes with the link's trace turned off by its logging rule
-//   null        the same with the trace on, its lines going to a handler that drops them
-//   devnull     the same with Qt's default handler, standard error on /dev/null
-//   file:PATH   the same with Qt's default handler, standard error appended to PATH
-//   bare        the reference: the same rule without anything else (BareCutter)
-// Prints "cut <mode> <burst bytes> <packs per burst> <median ns per byte> <samples>" per size.
+//   off      SerialCommon::receiveBytes with the link's trace turned off by its logging rule
+//   null     the same with the trace on, its lines going to a handler that drops them
+//   stderr   the same with Qt's default handler, which writes them to standard error
+//   bare     the reference: the same rule without anything else (BareCutter)
+// Prints one cut record (stamplines.h) per mode and size.
 
 #include "barecutter.h"
-#include "packcounter.h"
+#include "monotonic.h"
 #include "sensorprotocol.h"
 #include "serialcommon.h"
 #include "simulatedunit.h"
+#include "stamplines.h"
 #include "stats.h"
-#include "stderrredirect.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
-#include <QVector>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <functional>
 
 namespace {
 
@@ -44,30 +40,24 @@ QByteArray burstOf(int approximateBytes)
     return burst;
 }
 
-// Feeds the burst repeatedly; every sample covers at least sampleBytes of input.
-double nanosPerByte(const std::function<void(const QByteArray &)> &feed, const QByteArray &burst,
-                    int samples, int sampleBytes, const PackCounter &counter)
+// The median over samples, each feeding the burst repeatedly to cover at least sampleBytes of
+// input after one warm-up burst; -1 when not every pack came out.
+template <typename Cutter>
+double nanosPerByte(Cutter &cutter, const QByteArray &burst, int samples, int sampleBytes,
+                    const qint64 &packs)
 {
     const int repeats = std::max(1, sampleBytes / int(burst.size()));
-    feed(burst);
-    const qint64 packsBefore = counter.packs;
+    cutter.receiveBytes(burst);
+    const qint64 packsBefore = packs;
     QVector<double> perByte;
     for (int sample = 0; sample < samples; ++sample) {
-        const auto start = std::chrono::steady_clock::now();
+        const qint64 start = monotonicNanos();
         for (int i = 0; i < repeats; ++i)
-            feed(burst);
-        const auto elapsed = std::chrono::steady_clock::now() - start;
-        perByte.append(double(std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count())
-                       / (double(repeats) * burst.size()));
+            cutter.receiveBytes(burst);
+        perByte.append(double(monotonicNanos() - start) / (double(repeats) * burst.size()));
     }
-    const qint64 expected = qint64(samples) * repeats * (burst.size() / 12);
-    if (counter.packs - packsBefore != expected) {
-        std::fprintf(stdout, "error: %lld packs emitted, %lld expected\n",
-                     static_cast<long long>(counter.packs - packsBefore),
-                     static_cast<long long>(expected));
-        return -1;
-    }
-    return median(perByte);
+    const bool whole = packs - packsBefore == qint64(samples) * repeats * (burst.size() / 12);
+    return whole ? median(perByte) : -1;
 }
 
 } // namespace
@@ -75,44 +65,30 @@ double nanosPerByte(const std::function<void(const QByteArray &)> &feed, const Q
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    const QVector<int> sizes = {1024, 64 * 1024, 1024 * 1024};
-
     for (int arg = 1; arg < argc; ++arg) {
         const QByteArray mode = argv[arg];
-        const bool bare = mode == "bare";
-        const bool toStderr = mode == "devnull" || mode.startsWith("file:");
-        // Writing every trace line makes these modes slow; fewer and shorter samples do.
+        const bool toStderr = mode == "stderr";
+        // Writing every trace line makes this mode slow; fewer and shorter samples do.
         const int samples = toStderr ? 3 : 21;
         const int sampleBytes = toStderr ? 256 * 1024 : 1024 * 1024;
-        const QByteArray stderrPath = mode == "devnull" ? QByteArray("/dev/null") : mode.mid(5);
+        QLoggingCategory::setFilterRules(mode == "off" ? QStringLiteral("corvane.link.debug=false")
+                                                       : QString());
+        qInstallMessageHandler(toStderr ? nullptr : dropMessage);
 
-        for (const int size : sizes) {
+        for (const int size : {1024, 64 * 1024, 1024 * 1024}) {
             const QByteArray burst = burstOf(size);
-            PackCounter counter;
+            qint64 packs = 0;
+            const auto count = [&packs](const QByteArray &) { ++packs; };
             SerialCommon link;
             BareCutter cutter;
-            QObject::connect(&link, &SerialCommon::sendParsePack, &counter, &PackCounter::take);
-            QObject::connect(&cutter, &BareCutter::packCut, &counter, &PackCounter::take);
-            std::function<void(const QByteArray &)> feed;
-            if (bare)
-                feed = [&cutter](const QByteArray &bytes) { cutter.receiveBytes(bytes); };
-            else
-                feed = [&link](const QByteArray &bytes) { link.receiveBytes(bytes); };
-
-            QLoggingCategory::setFilterRules(
-                mode == "off" ? QStringLiteral("corvane.link.debug=false") : QString());
-            double result;
-            if (toStderr) {
-                qInstallMessageHandler(nullptr);
-                StderrRedirect redirect(stderrPath.constData());
-                result = nanosPerByte(feed, burst, samples, sampleBytes, counter);
-            } else {
-                qInstallMessageHandler(dropMessage);
-                result = nanosPerByte(feed, burst, samples, sampleBytes, counter);
-            }
-            qInstallMessageHandler(nullptr);
-            std::printf("cut %s %d %d %.4f %d\n", mode.constData(), int(burst.size()),
-                        int(burst.size() / 12), result, samples);
+            QObject::connect(&link, &SerialCommon::sendParsePack, count);
+            QObject::connect(&cutter, &BareCutter::packCut, count);
+            const double result = mode == "bare"
+                ? nanosPerByte(cutter, burst, samples, sampleBytes, packs)
+                : nanosPerByte(link, burst, samples, sampleBytes, packs);
+            StampLines::print(stdout,
+                              StampLines::Cut{QString::fromLatin1(mode), int(burst.size()),
+                                              int(burst.size() / 12), result, samples});
             std::fflush(stdout);
         }
     }

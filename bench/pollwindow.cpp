@@ -4,8 +4,7 @@
 // own CPU time and context switches and stamps each paint of the measurement labels.
 
 #include "mainwindow.h"
-#include "stampingapplication.h"
-#include "usagemeter.h"
+#include "measuringapplication.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -17,7 +16,7 @@
 
 int main(int argc, char *argv[])
 {
-    StampingApplication app(argc, argv);
+    MeasuringApplication app(argc, argv);
     if (argc != 4) {
         std::fprintf(stderr, "usage: bench_poll_window <port> <settle ms> <measure ms>\n");
         return 2;
@@ -34,7 +33,6 @@ int main(int argc, char *argv[])
     auto *comboBox = window.findChild<QComboBox *>(QStringLiteral("comboBox"));
     auto *openButton = window.findChild<QPushButton *>(QStringLiteral("pushButton_OpenCom"));
 
-    UsageMeter meter;
     QTimer connected;
     connected.setInterval(10);
     QObject::connect(&connected, &QTimer::timeout, [&] {
@@ -42,7 +40,7 @@ int main(int argc, char *argv[])
         if (openButton->isEnabled())
             return;
         connected.stop();
-        meter.measureThenQuit(settle, measure);
+        app.measureThenQuit(settle, measure);
     });
     // The window fills its port list 300 ms after it is shown; the pseudo-terminal, which the
     // platform does not list, goes in after that.
@@ -59,9 +57,7 @@ int main(int argc, char *argv[])
     });
 
     const int status = app.exec();
-    if (status == 0) {
-        meter.print(stdout);
-        app.printStamps(stdout);
-    }
+    if (status == 0)
+        app.print(stdout);
     return status;
 }

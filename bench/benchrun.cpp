@@ -1,0 +1,81 @@
+#include "benchrun.h"
+
+#include <QFile>
+
+#include <cstdio>
+
+QString BenchRun::binary(const char *name) const
+{
+    return binDir + QLatin1Char('/') + QLatin1String(name);
+}
+
+QString BenchRun::workFile(const QString &name) const
+{
+    return workDir + QLatin1Char('/') + name;
+}
+
+QByteArray BenchRun::output(const QString &name) const
+{
+    QFile file(workFile(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void BenchRun::start(QProcess &child, const char *program, const QStringList &arguments,
+                     const QProcessEnvironment &environment, const QString &name,
+                     const QString &stderrPath) const
+{
+    child.setProcessEnvironment(environment);
+    child.setStandardOutputFile(workFile(name + QStringLiteral(".out")));
+    child.setStandardErrorFile(stderrPath.isEmpty() ? workFile(name + QStringLiteral(".err"))
+                                                    : stderrPath);
+    child.start(binary(program), arguments);
+}
+
+bool BenchRun::finished(QProcess &child, int timeoutMsecs)
+{
+    if (!child.waitForFinished(timeoutMsecs)) {
+        std::fprintf(stderr, "corvane-bench: %s: %s\n", qPrintable(child.program()),
+                     qPrintable(child.errorString()));
+        child.kill();
+        child.waitForFinished();
+        return false;
+    }
+    return child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
+}
+
+void BenchRun::printTable() const
+{
+    QVector<QStringList> lines = {
+        {"figure", "platform", "measured", "floor / reference", "ratio", "target", "result"}};
+    lines += rows;
+    QVector<int> widths(lines.first().size(), 0);
+    for (const QStringList &line : qAsConst(lines)) {
+        for (int i = 0; i < line.size(); ++i)
+            widths[i] = qMax(widths[i], line.at(i).size());
+    }
+    QStringList rule;
+    for (const int width : qAsConst(widths))
+        rule.append(QString(width, QLatin1Char('-')));
+    lines.insert(1, rule);
+    for (const QStringList &line : qAsConst(lines)) {
+        QString text = QStringLiteral("|");
+        for (int i = 0; i < line.size(); ++i)
+            text += QLatin1Char(' ') + line.at(i).leftJustified(widths[i]) + QStringLiteral(" |");
+        std::printf("%s\n", text.toUtf8().constData());
+    }
+}
+
+QString number(double value, int decimals)
+{
+    return QString::number(value, 'f', decimals);
+}
+
+QString ratioText(double measured, double floor)
+{
+    return floor > 0 ? number(measured / floor, 2) + QStringLiteral("×") : QStringLiteral("—");
+}
+
+QString verdict(bool met)
+{
+    return met ? QStringLiteral("pass") : QStringLiteral("MISS");
+}

@@ -1,0 +1,73 @@
+#ifndef BENCHRUN_H
+#define BENCHRUN_H
+
+#include <QProcess>
+#include <QStringList>
+#include <QVector>
+
+// What the driver's measurements share: how long they run, where the benchmark programs are and
+// their output goes, and the table and notes each measurement adds to.
+class BenchRun
+{
+public:
+    int runs = 30;
+    int warmups = 3;
+    int pollMsecs = 102000;
+    int shmlessMsecs = 30000;
+    int settleMsecs = 2000;
+    QString binDir;
+    QString workDir;
+    // Figure, platform, measured, floor or reference, ratio, target and result.
+    QVector<QStringList> rows;
+    QStringList notes;
+
+    QString binary(const char *name) const;
+    QString workFile(const QString &name) const;
+    // What a program printed into that file of the work folder.
+    QByteArray output(const QString &name) const;
+    // Starts a benchmark program, its output going to "<name>.out" and "<name>.err" in the work
+    // folder unless stderrPath says otherwise.
+    void start(QProcess &child, const char *program, const QStringList &arguments,
+               const QProcessEnvironment &environment, const QString &name,
+               const QString &stderrPath = {}) const;
+    // Waits for a started program, killing it after timeoutMsecs; true when it exited with 0.
+    static bool finished(QProcess &child, int timeoutMsecs);
+    void printTable() const;
+};
+
+QString number(double value, int decimals);
+// The measured cost over the floor's, "—" without a floor.
+QString ratioText(double measured, double floor);
+QString verdict(bool met);
+
+// The driver's measurements, one file each; every one adds its rows to the run's table.
+
+// Where the windows are shown: the name in the table, the tag of the output files and the
+// children's environment.
+struct Platform
+{
+    QString name;
+    QString tag;
+    QProcessEnvironment environment;
+};
+
+// What the programs of one polling session printed.
+struct PollingOutput
+{
+    QByteArray unit;
+    QByteArray window;
+    QByteArray timerFloor;
+    QByteArray ptyFloor;
+};
+
+// measurestartup.cpp
+void measureStartup(BenchRun &run, const Platform &platform);
+// measurepolling.cpp: CPU time and context switches, and with the floors also the rows below.
+void measurePolling(BenchRun &run, const Platform &platform, int measureMsecs, bool withFloors);
+// measurelatency.cpp
+void addLatencyRows(BenchRun &run, const QString &platform, const PollingOutput &output);
+void addRhythmRows(BenchRun &run, const QString &platform, const PollingOutput &output);
+// measurecutting.cpp
+void measureCutting(BenchRun &run);
+
+#endif // BENCHRUN_H

@@ -1,7 +1,0 @@
-#include "packcounter.h"
-
-void PackCounter::take(const QByteArray &pack)
-{
-    ++packs;
-    bytes += pack.size();
-}
