@@ -192,8 +192,13 @@ void TestFaults::randomBytesThenCleanReconnect()
     const int pollsBefore = harness.requests(0x50).size();
     feed.start(3);
     // A plain event loop: QTest::qWait sleeps 10 ms between its rounds and would thin the feed.
+    // It ends when both counts checked below are reached, at the latest after 10 s.
     QEventLoop feeding;
     QTimer::singleShot(10000, &feeding, &QEventLoop::quit);
+    connect(&harness.unit, &SimulatedUnit::frameReceived, &feeding, [&] {
+        if (fed > 100000 && harness.requests(0x50).size() - pollsBefore >= 8)
+            feeding.quit();
+    });
     feeding.exec();
     feed.stop();
     qInfo("%lld random bytes, %d boxes answered", fed, int(harness.boxes.boxes().size()));
