@@ -267,7 +267,9 @@ void TestFaults::silentUnitLeavesTheWindowResponsive()
     for (const qint64 latency : latencies)
         shown += QString::number(latency) + QLatin1Char(' ');
     qInfo("press latencies (ms): %s", qPrintable(shown));
-    QVERIFY2(*std::max_element(latencies.begin(), latencies.end()) < 50, qPrintable(shown));
+    // A press waits only for the event loop: a few milliseconds, on a loaded machine now and then
+    // up to about two hundred. A window that waited for the silent unit would hold it for longer.
+    QVERIFY2(*std::max_element(latencies.begin(), latencies.end()) < 300, qPrintable(shown));
     // Every press reopened the port: the unit saw its greeting each time.
     QCOMPARE(harness.requests(0x63).size(), 1 + presses);
 
