@@ -91,9 +91,9 @@ void TestPolling::laterAnswersKeepThePhase()
 
 void TestPolling::calibrationPausesTicksUntilItsAnswer()
 {
+    // Pressed as soon as the answered greeting has started the timer.
     WindowHarness harness;
     QVERIFY(harness.openUnit());
-    QTRY_COMPARE_WITH_TIMEOUT(harness.requests(0x60).size(), 1, 3000);
     harness.unit.setSilent(true);
     harness.edit("lineEdit_TempCali")->setText(QStringLiteral("23.46"));
     harness.button("pushButton_temCali")->click();
@@ -164,9 +164,9 @@ void TestPolling::boxDuringTheWaitHoldsBackTheTick()
 
 void TestPolling::closeKeepsTheTimerRunning()
 {
+    // Closed as soon as the answered greeting has started the timer.
     WindowHarness harness;
     QVERIFY(harness.openUnit());
-    QTRY_COMPARE_WITH_TIMEOUT(harness.requests(0x60).size(), 1, 3000);
     harness.button("pushButton_CloseCom")->click();
     QVERIFY(harness.button("pushButton_OpenCom")->isEnabled());
     const int received = harness.unit.receivedFrames().size();
