@@ -358,9 +358,9 @@ void TestCommands::openFailures()
 
 void TestCommands::lostDevice()
 {
+    // Lost as soon as the answered greeting has started the polling.
     WindowHarness harness;
     QVERIFY(harness.openUnit());
-    QTRY_COMPARE_WITH_TIMEOUT(harness.requests(0x60).size(), 1, 3000);
     harness.unit.hangUp();
     QTRY_COMPARE(harness.boxes.texts(), QStringList{QStringLiteral("串口连接已断开！")});
     QCOMPARE(harness.boxes.boxes().first().title, QStringLiteral("提示"));
