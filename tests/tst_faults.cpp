@@ -85,8 +85,14 @@ void TestFaults::lineFaults()
     QFETCH(int, removeCount);
     QFETCH(QByteArray, insert);
 
+    // The greeting goes unanswered, so the window's own ticks, a second apart, stay off: the
+    // ticks asked for below are the only requests, and they need not wait for the second.
     WindowHarness harness;
-    QVERIFY(harness.openUnit());
+    harness.unit.setSilent(true);
+    harness.comboBox()->addItem(harness.unit.portName());
+    harness.button("pushButton_OpenCom")->click();
+    QTRY_COMPARE(harness.requests(0x63).size(), 1);
+    harness.unit.setSilent(false);
     // Humidity 34.2 and pressure 99.9 once made a misread 0x60 answer look like a factory reset.
     const QStringList readings = setFreshReadings(harness.unit);
     if (command < 0)
@@ -97,7 +103,13 @@ void TestFaults::lineFaults()
     droppedLines.clear();
     const QtMessageHandler previous = qInstallMessageHandler(recordDropped);
     // The next whole answer after the fault shows the unit's values: the 0x60 of the same tick
-    // after a spoilt 0x50, the next tick's answers after a spoilt 0x60.
+    // after a spoilt 0x50, the next tick's answers after a spoilt 0x60. That tick follows once
+    // the line has gone idle and the link has dropped what was left of the spoilt answer.
+    harness.pollNow();
+    if (command == 0x60) {
+        (void)QTest::qWaitFor([] { return !droppedLines.isEmpty(); }, 1000);
+        harness.pollNow();
+    }
     const bool shownInTime =
         QTest::qWaitFor([&] { return harness.measurements() == readings; }, 3000);
     const QStringList shown = harness.measurements();
@@ -180,8 +192,13 @@ void TestFaults::randomBytesThenCleanReconnect()
     const int pollsBefore = harness.requests(0x50).size();
     feed.start(3);
     // A plain event loop: QTest::qWait sleeps 10 ms between its rounds and would thin the feed.
+    // It ends when both counts checked below are reached, at the latest after 10 s.
     QEventLoop feeding;
     QTimer::singleShot(10000, &feeding, &QEventLoop::quit);
+    connect(&harness.unit, &SimulatedUnit::frameReceived, &feeding, [&] {
+        if (fed > 100000 && harness.requests(0x50).size() - pollsBefore >= 8)
+            feeding.quit();
+    });
     feeding.exec();
     feed.stop();
     qInfo("%lld random bytes, %d boxes answered", fed, int(harness.boxes.boxes().size()));
@@ -243,13 +260,16 @@ void TestFaults::silentUnitLeavesTheWindowResponsive()
     }
     pressing.exec();
     QCOMPARE(latencies.size(), presses);
-    QTest::qWait(1100);
+    // The tick after the last press, both requests of it.
+    QTRY_VERIFY_WITH_TIMEOUT(harness.requests(0x60).size() >= 7, 2000);
 
     QString shown;
     for (const qint64 latency : latencies)
         shown += QString::number(latency) + QLatin1Char(' ');
     qInfo("press latencies (ms): %s", qPrintable(shown));
-    QVERIFY2(*std::max_element(latencies.begin(), latencies.end()) < 50, qPrintable(shown));
+    // A press waits only for the event loop: a few milliseconds, on a loaded machine now and then
+    // up to about two hundred. A window that waited for the silent unit would hold it for longer.
+    QVERIFY2(*std::max_element(latencies.begin(), latencies.end()) < 300, qPrintable(shown));
     // Every press reopened the port: the unit saw its greeting each time.
     QCOMPARE(harness.requests(0x63).size(), 1 + presses);
 

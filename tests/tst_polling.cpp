@@ -12,6 +12,20 @@ static bool gapIsAboutFifty(qint64 gap)
     return gap >= 40 && gap <= 150;
 }
 
+// The first tick after an answer comes 1000 ms after the window handled it, which happened
+// between the answer's sending and the test seeing its effect: measured from those two, a late
+// delivery of the answer on a loaded machine moves neither bound.
+static bool tickFollowsAnswer(qint64 tick, qint64 sentAt, qint64 seenAt)
+{
+    return tick - sentAt >= 1000 - kPeriodTolerance && tick - seenAt <= 1000 + kPeriodTolerance;
+}
+
+static QByteArray tickTimes(qint64 tick, qint64 sentAt, qint64 seenAt)
+{
+    return QByteArray::number(tick - sentAt) + " after the send, "
+        + QByteArray::number(tick - seenAt) + " after the effect";
+}
+
 // Presses a button from the event loop rather than from inside the caller.
 static void clickSoon(QPushButton *button)
 {
@@ -42,9 +56,10 @@ void TestPolling::startsOnlyWhenTheUnitAnswers()
     QVERIFY(harness.button("pushButton_OpenCom")->isEnabled());
 
     harness.unit.setSilent(false);
-    QElapsedTimer sinceAnswer;
-    sinceAnswer.start();
+    const qint64 sentAt = SimulatedUnit::clockMsecs();
     harness.unit.sendRaw(SensorProtocol::pack(0x63));
+    QVERIFY(QTest::qWaitFor([&] { return !harness.button("pushButton_OpenCom")->isEnabled(); }));
+    const qint64 seenAt = SimulatedUnit::clockMsecs();
     QTRY_COMPARE_WITH_TIMEOUT(harness.requests(0x50).size(), 3, 5000);
     QTRY_COMPARE(harness.requests(0x60).size(), 3);
     QVERIFY(!harness.button("pushButton_OpenCom")->isEnabled());
@@ -53,8 +68,8 @@ void TestPolling::startsOnlyWhenTheUnitAnswers()
     const QList<SimulatedUnit::Frame> oilPolls = harness.requests(0x60);
     QCOMPARE(polls.first().bytes, QByteArray::fromHex("2150038C"));
     QCOMPARE(oilPolls.first().bytes, QByteArray::fromHex("2160037C"));
-    const qint64 firstTick = polls.first().msecs - sinceAnswer.msecsSinceReference();
-    QVERIFY2(qAbs(firstTick - 1000) <= kPeriodTolerance, qPrintable(QString::number(firstTick)));
+    QVERIFY2(tickFollowsAnswer(polls.first().msecs, sentAt, seenAt),
+             tickTimes(polls.first().msecs, sentAt, seenAt).constData());
     for (int i = 0; i < polls.size(); ++i) {
         if (i > 0) {
             const qint64 period = polls.at(i).msecs - polls.at(i - 1).msecs;
@@ -91,9 +106,9 @@ void TestPolling::laterAnswersKeepThePhase()
 
 void TestPolling::calibrationPausesTicksUntilItsAnswer()
 {
+    // Pressed as soon as the answered greeting has started the timer.
     WindowHarness harness;
     QVERIFY(harness.openUnit());
-    QTRY_COMPARE_WITH_TIMEOUT(harness.requests(0x60).size(), 1, 3000);
     harness.unit.setSilent(true);
     harness.edit("lineEdit_TempCali")->setText(QStringLiteral("23.46"));
     harness.button("pushButton_temCali")->click();
@@ -104,17 +119,16 @@ void TestPolling::calibrationPausesTicksUntilItsAnswer()
     QCOMPARE(harness.requests(0x51).size(), 1);
     QCOMPARE(harness.requests(0x51).first().bytes, QByteArray::fromHex("21510500EA9F"));
 
-    QElapsedTimer sinceAnswer;
-    sinceAnswer.start();
     harness.unit.setSilent(false);
+    const qint64 sentAt = SimulatedUnit::clockMsecs();
     harness.unit.sendRaw(SensorProtocol::pack(0x51, "\x01"));
-    QTRY_VERIFY(harness.button("pushButton_temCali")->isEnabled());
+    QVERIFY(QTest::qWaitFor([&] { return harness.button("pushButton_temCali")->isEnabled(); }));
+    const qint64 seenAt = SimulatedUnit::clockMsecs();
     QCOMPARE(harness.label("label_TemCali")->text(), QStringLiteral("标定成功"));
     QTRY_COMPARE_WITH_TIMEOUT(harness.requests(0x50).size(), pollsBefore + 1, 2000);
-    const qint64 resumedAfter =
-        harness.requests(0x50).last().msecs - sinceAnswer.msecsSinceReference();
-    QVERIFY2(qAbs(resumedAfter - 1000) <= kPeriodTolerance,
-             qPrintable(QString::number(resumedAfter)));
+    const qint64 resumed = harness.requests(0x50).last().msecs;
+    QVERIFY2(tickFollowsAnswer(resumed, sentAt, seenAt),
+             tickTimes(resumed, sentAt, seenAt).constData());
 }
 
 void TestPolling::calibrationDuringTheWaitGoesBetweenTheRequests()
@@ -164,9 +178,9 @@ void TestPolling::boxDuringTheWaitHoldsBackTheTick()
 
 void TestPolling::closeKeepsTheTimerRunning()
 {
+    // Closed as soon as the answered greeting has started the timer.
     WindowHarness harness;
     QVERIFY(harness.openUnit());
-    QTRY_COMPARE_WITH_TIMEOUT(harness.requests(0x60).size(), 1, 3000);
     harness.button("pushButton_CloseCom")->click();
     QVERIFY(harness.button("pushButton_OpenCom")->isEnabled());
     const int received = harness.unit.receivedFrames().size();

@@ -1,5 +1,7 @@
 #include "windowharness.h"
 
+#include "sensorprotocol.h"
+
 #include <QTest>
 
 WindowHarness::WindowHarness()
@@ -33,6 +35,13 @@ bool WindowHarness::openUnit()
     comboBox()->setCurrentIndex(0);
     button("pushButton_OpenCom")->click();
     return QTest::qWaitFor([this] { return !button("pushButton_OpenCom")->isEnabled(); }, 3000);
+}
+
+void WindowHarness::pollNow()
+{
+    emit window.sendSerialPortPack(SensorProtocol::pack(SensorProtocol::ReadAir));
+    QTest::qWait(50);
+    emit window.sendSerialPortPack(SensorProtocol::pack(SensorProtocol::ReadAll));
 }
 
 QList<SimulatedUnit::Frame> WindowHarness::requests(quint8 command) const

@@ -32,6 +32,9 @@ public:
     // Puts the unit's port into the list, presses the open button and waits for the unit's
     // answer to the connection check. False when that answer did not come.
     bool openUnit();
+    // Asks the unit for its measurements as a polling tick does, through the window's own link:
+    // command 0x50, then 0x60 50 ms later.
+    void pollNow();
     // Requests the unit received with the given command, with their monotonic times.
     QList<SimulatedUnit::Frame> requests(quint8 command) const;
     QList<quint8> commandsReceived() const;
