@@ -121,6 +121,10 @@ build=$PWD/build/windows
 # The program and its packages, and a native simulated unit for the check under Wine.
 build_windows() {
     corvane_install_packages $CORVANE_BUILD_PACKAGES $CORVANE_HEADLESS_PACKAGES $windows_packages file
+    # A build configured against another Qt keeps that Qt's paths in its cache.
+    if ! grep -qsx "CORVANE_QT_PREFIX:UNINITIALIZED=$prefix" "$build/CMakeCache.txt"; then
+        rm -rf "$build"
+    fi
     cmake -S . -B "$build" --no-warn-unused-cli -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
         -DCORVANE_QT_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=Release -DCORVANE_WERROR=ON >/dev/null
     cmake --build "$build" -j"$jobs"
