@@ -126,7 +126,8 @@ build_windows() {
         rm -rf "$build"
     fi
     cmake -S . -B "$build" --no-warn-unused-cli -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-        -DCORVANE_QT_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=Release -DCORVANE_WERROR=ON >/dev/null
+        -DCORVANE_QT_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=Release -DCORVANE_WERROR=ON \
+        -DCMAKE_CROSSCOMPILING_EMULATOR=wine >/dev/null
     cmake --build "$build" -j"$jobs"
     rm -rf "$build/deploy"
     cmake --install "$build" --prefix "$build/deploy" >/dev/null
@@ -154,6 +155,8 @@ check_files() {
     for text in ProductName Corvane OriginalFilename corvane.exe FileVersion; do
         grep -q "$text" <<<"$strings" || { echo "FAIL: version block lacks $text" >&2; exit 1; }
     done
+
+    echo "corvane.exe: GUI subsystem, icon group IDI_ICON1, version block with ProductName Corvane"
 
     local file dll missing=0 deployed imported=""
     deployed=$(cd "$build/deploy" && find . -maxdepth 1 -iname '*.dll' -printf '%f\n' | tr 'A-Z' 'a-z')
@@ -190,6 +193,13 @@ corvane_window() {
 
 window_shown() {
     [ -n "$(corvane_window)" ]
+}
+
+# A path of this machine as Windows programs under Wine see it.
+windows_path() {
+    local path
+    path=$(realpath "$1")
+    printf 'Z:%s' "${path//\//\\}"
 }
 
 # The mean grey of the port list's box, from a screenshot (some 20 ms).
@@ -241,6 +251,16 @@ wine_check() {
     wineserver -k || true
     wineserver -w || true
 
+    # The suites built for Windows (those that need no pseudo-terminal), on the offscreen platform,
+    # with Qt and the compiler's runtime found where they were built.
+    local runtime
+    runtime=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll)")
+    WINEPATH="$(windows_path "$prefix/bin");$(windows_path "$runtime");$(windows_path /usr/x86_64-w64-mingw32/lib)" \
+        WINEQT_PLUGIN_PATH=$(windows_path "$prefix/plugins") WINEQT_QPA_PLATFORM=offscreen \
+        ctest --test-dir "$build" --output-on-failure >"$scratch/suites.log" 2>&1 \
+        || fail "the suites failed under Wine"
+    echo "suites under Wine: $(grep 'tests passed' "$scratch/suites.log")"
+
     mkdir "$scratch/zip"
     (cd "$scratch/zip" && cmake -E tar xf "$(ls "$build"/corvane-*-win64.zip)")
     local program
@@ -273,6 +293,8 @@ wine_check() {
     wait_for 100 grep -q 'open: true' "$scratch/corvane.log" || fail "COM1 did not open"
     wait_for 50 grep -q '^<- 21630379' "$scratch/unit.log" || fail "the greeting did not reach the unit"
     echo "COM1 open; the unit received: $(grep -m1 '^<- 21630379' "$scratch/unit.log")"
+    # Its answer goes out too, but Wine 8 never completes QtSerialPort's read: this is the end.
+    wait_for 20 grep -q '^-> 21630379' "$scratch/unit.log" && echo "the unit answered: -> 21630379"
     sleep 1
     import -window "$window" "$build/corvane-wine.png"
     echo "screenshot: $build/corvane-wine.png ($(file -b "$build/corvane-wine.png"))"
