@@ -13,11 +13,16 @@ install(FILES $<TARGET_FILE:Qt5::QWindowsVistaStylePlugin> DESTINATION styles)
 
 # The compiler's runtime: MinGW's C++ library, unwinder and threads; Visual C++'s redistributable.
 if(MINGW)
+    get_filename_component(compiler_dir "${CMAKE_CXX_COMPILER}" DIRECTORY)
     foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
         execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
             OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
+        # A MinGW on Windows keeps its DLLs beside the compiler, outside its search path.
         if(NOT IS_ABSOLUTE "${path}")
-            message(FATAL_ERROR "${CMAKE_CXX_COMPILER} does not know where ${dll} is")
+            set(path "${compiler_dir}/${dll}")
+        endif()
+        if(NOT EXISTS "${path}")
+            message(FATAL_ERROR "Cannot find ${dll}, which ${CMAKE_CXX_COMPILER} links against")
         endif()
         install(FILES "${path}" DESTINATION .)
     endforeach()
