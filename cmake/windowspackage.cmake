@@ -26,6 +26,13 @@ if(MINGW)
         endif()
         install(FILES "${path}" DESTINATION .)
     endforeach()
+    # Debian's MinGW runtime carries its debugging information, some 20 MB nobody runs.
+    if(CMAKE_STRIP)
+        install(CODE "foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
+            execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-debug
+                \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/\${dll}\")
+        endforeach()")
+    endif()
 else()
     set(CMAKE_INSTALL_SYSTEM_RUNTIME_DESTINATION .)
     include(InstallRequiredSystemLibraries)
