@@ -24,7 +24,7 @@ stamp=$prefix/.complete
 host_bins=/usr/lib/qt5/bin
 jobs=$(($(nproc) < 2 ? $(nproc) : 2))
 
-corvane_install_packages g++-mingw-w64-x86-64-posix qtbase5-dev-tools qt5-qmake dpkg-dev make \
+corvane_install_packages g++-mingw-w64-x86-64-posix g++ qtbase5-dev-tools qt5-qmake dpkg-dev make \
     perl python3 xz-utils
 
 # Runs a command with its output in a log, shown only when it fails.
@@ -115,7 +115,7 @@ build_toolchain() {
     trap - EXIT
 }
 
-windows_packages="nsis icoutils wine wine64 binutils-mingw-w64-x86-64"
+windows_packages="nsis icoutils wine wine64 binutils-mingw-w64-x86-64 procps"
 build=$PWD/build/windows
 
 # The program and its packages, and a native simulated unit for the check under Wine.
