@@ -102,8 +102,8 @@ build_qtserialport() {
 
 build_toolchain() {
     mkdir -p "$cache"
-    # A prefix without its stamp is the remains of an interrupted run.
-    rm -rf "$prefix"
+    # A prefix without its stamp, and scratch folders, are the remains of an interrupted run.
+    rm -rf "$prefix" "$cache"/work.*
     local work
     work=$(mktemp -d "$cache/work.XXXXXX")
     trap 'rm -rf "$work"' EXIT
