@@ -98,6 +98,9 @@ build_qtserialport() {
         logged "$work/qtserialport.log" make -j"$jobs"
         logged "$work/qtserialport.log" make install
     )
+    # Its pkg-config file names the staged prefix; the final one is meant.
+    { grep -rlZ --include='*.pc' --include='*.pri' --include='*.prl' --include='*.cmake' \
+        "$stage$prefix" "$stage$prefix" || true; } | xargs -0 -r sed -i "s|$stage$prefix|$prefix|g"
 }
 
 build_toolchain() {
