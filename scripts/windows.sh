@@ -135,7 +135,7 @@ build_windows() {
         -DCMAKE_CROSSCOMPILING_EMULATOR=wine >/dev/null
     cmake --build "$build" -j"$jobs"
     rm -rf "$build/deploy"
-    cmake --install "$build" --prefix "$build/deploy" >/dev/null
+    cmake --install "$build" --prefix "$build/deploy" --strip >/dev/null
     rm -f "$build"/corvane-*-win64.*
     (cd "$build" && cpack >/dev/null)
     cmake -S . -B "$build/host" -DCMAKE_BUILD_TYPE=Release -DCORVANE_TESTS=OFF >/dev/null
