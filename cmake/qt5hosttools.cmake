@@ -7,7 +7,7 @@ endif()
 foreach(tool qmake moc rcc uic)
     if(NOT TARGET Qt5::${tool})
         if(NOT EXISTS "${CORVANE_QT_HOST_BINS}/${tool}")
-            message(FATAL_ERROR "${CORVANE_QT_HOST_BINS}/${tool} is missing (Debian: qtbase5-dev-tools)")
+            message(FATAL_ERROR "${CORVANE_QT_HOST_BINS}/${tool} is missing (Debian: qtbase5-dev-tools and qt5-qmake)")
         endif()
         add_executable(Qt5::${tool} IMPORTED)
         set_target_properties(Qt5::${tool} PROPERTIES
