@@ -1,14 +1,18 @@
 // corvane-sim: a sensor unit in software for demos and manual testing. It serves a new
-// pseudo-terminal (whose path it prints alone on the first line) or an existing serial device.
+// pseudo-terminal (whose path it prints alone on the first line) or an existing serial device,
+// the only choice where there are no pseudo-terminals.
 
 #include "simulatedunit.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+
+#include <cstdio>
+
+#ifdef Q_OS_UNIX
 #include <QSocketNotifier>
 
 #include <csignal>
-#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -43,6 +47,7 @@ bool quitOnSignals(QCoreApplication &app)
 }
 
 } // namespace
+#endif
 
 int main(int argc, char *argv[])
 {
@@ -72,10 +77,12 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+#ifdef Q_OS_UNIX
     if (!quitOnSignals(app)) {
         std::perror("corvane-sim: cannot handle signals");
         return 1;
     }
+#endif
 
     SimulatedUnit unit;
     const bool opened =

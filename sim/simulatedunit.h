@@ -9,11 +9,14 @@
 #include <QObject>
 #include <QString>
 
+class QSerialPort;
 class QSocketNotifier;
 class QTimer;
 
 // A sensor unit in software. It serves the master side of a pseudo-terminal (or an existing
 // serial device) and answers the host's packs as the real unit does, with faults on demand.
+// The line itself is the platform's: file descriptors where there are pseudo-terminals
+// (simulatedunit_unix.cpp), QSerialPort elsewhere (simulatedunit_serialport.cpp).
 class SimulatedUnit : public QObject
 {
     Q_OBJECT
@@ -30,6 +33,7 @@ public:
     explicit SimulatedUnit(QObject *parent = nullptr);
     ~SimulatedUnit() override;
 
+    // False, with a warning, where the platform has no pseudo-terminals.
     bool openPty();
     bool openDevice(const QString &path);
     QString portName() const;
@@ -76,8 +80,8 @@ private:
         int gapAfter;
     };
 
-    bool serve(int fd, const QString &path);
     void onReadable();
+    void receive(const QByteArray &chunk);
     void handleFrame(const QByteArray &frame, bool intact);
     void calibrate(quint8 command, Channel channel, const QByteArray &payload);
     void answer(const QByteArray &bytes);
@@ -86,14 +90,23 @@ private:
     void writeNow(const QByteArray &bytes);
     void flushBacklog();
     void driftStep();
+    void closeLine();
+    void releaseLine();
+
+#ifdef Q_OS_UNIX
+    bool serve(int fd, const QString &path);
     void lose(const char *call, int error);
-    void closeFds();
 
     int masterFd = -1;
     int slaveFd = -1;
-    QString devicePath;
     QSocketNotifier *notifier = nullptr;
     QSocketNotifier *writeNotifier = nullptr;
+#else
+    void lose(const char *call);
+
+    QSerialPort *port = nullptr;
+#endif
+    QString devicePath;
     QTimer *driftTimer = nullptr;
     QTimer *sendTimer = nullptr;
     QList<Outgoing> outQueue;
