@@ -138,7 +138,7 @@ build_windows() {
     cmake --install "$build" --prefix "$build/deploy" --strip >/dev/null
     rm -f "$build"/corvane-*-win64.*
     (cd "$build" && cpack >/dev/null)
-    cmake -S . -B "$build/host" -DCMAKE_BUILD_TYPE=Release -DCORVANE_TESTS=OFF >/dev/null
+    cmake -S . -B "$build/host" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
     cmake --build "$build/host" -j"$jobs" --target corvane-sim >/dev/null
 }
 
