@@ -283,9 +283,15 @@ wine_check() {
     window=$(corvane_window)
     shown=$(date +%s%N)
     echo "window shown $(((shown - started) / 1000000)) ms after the start"
-    # The port list is filled 300 ms after the window shows: watch the list's box change.
-    local empty listed=""
+    # The port list is filled 300 ms after the window shows: watch the list's box change, from
+    # its look once the first paint has settled (two looks alike), not from a half-drawn one.
+    local empty listed="" look
     empty=$(port_box "$window")
+    for _ in $(seq 20); do
+        look=$(port_box "$window")
+        [ "$look" = "$empty" ] && break
+        empty=$look
+    done
     for _ in $(seq 150); do
         if [ "$(port_box "$window")" != "$empty" ]; then
             listed=$(date +%s%N)
@@ -299,6 +305,17 @@ wine_check() {
     # Focus starts on the port list; the open button is next in the focus chain.
     xdotool windowfocus --sync "$window"
     xdotool key --window "$window" Tab space
+    wait_for 100 grep -qE 'open: (true|false)' "$scratch/corvane.log"
+    if grep -q 'open: false' "$scratch/corvane.log"; then
+        # Pressed before the list was filled, as an operator may: answer the failure box and
+        # press again, as the operator would.
+        echo "opened too early (empty list); answering the box and pressing again"
+        sleep 1
+        xdotool key Return
+        sleep 1
+        xdotool windowfocus --sync "$window"
+        xdotool key --window "$window" space
+    fi
     wait_for 100 grep -q 'open: true' "$scratch/corvane.log" || fail "COM1 did not open"
     wait_for 50 grep -q '^<- 21630379' "$scratch/unit.log" || fail "the greeting did not reach the unit"
     echo "COM1 open; the unit received: $(grep -m1 '^<- 21630379' "$scratch/unit.log")"
