@@ -29,7 +29,8 @@ done
 if [ -z "${DISPLAY:-}" ] && [ -z "${CORVANE_IN_XVFB:-}" ]; then
     [ -n "$screenshot" ] || screenshot="$PWD/corvane-session.png"
     # The window must open on the Xvfb display, whatever platform the caller's environment names.
-    exec env -u QT_QPA_PLATFORM CORVANE_IN_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24" \
+    # Xvfb claims 100 DPI unless told; a screen at 100 % scale is 96.
+    exec env -u QT_QPA_PLATFORM CORVANE_IN_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" \
         "$0" "$corvane" "$sim" --screenshot "$screenshot"
 fi
 
