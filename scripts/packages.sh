@@ -5,8 +5,9 @@ CORVANE_BUILD_PACKAGES="cmake make g++ qtbase5-dev qtbase5-dev-tools libqt5seria
 # The same against Qt 6 (scripts/test-qt6.sh); qt6-base-dev brings the OpenGL headers its CMake
 # files ask for.
 CORVANE_QT6_BUILD_PACKAGES="cmake make g++ qt6-base-dev qt6-base-dev-tools qt6-serialport-dev"
-# A session without a display: a virtual X server, a hand on its keyboard and a camera.
-CORVANE_HEADLESS_PACKAGES="xvfb xauth xdotool imagemagick"
+# A session without a display: a virtual X server, a hand on its keyboard and a camera;
+# xrdb sets the desktop's DPI for the scaling suite.
+CORVANE_HEADLESS_PACKAGES="xvfb xauth xdotool imagemagick x11-xserver-utils"
 
 corvane_install_packages() {
     local missing=()

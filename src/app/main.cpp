@@ -1,3 +1,4 @@
+#include "highdpi.h"
 #include "mainwindow.h"
 
 #include <QApplication>
@@ -5,6 +6,7 @@
 
 int main(int argc, char *argv[])
 {
+    enableHighDpiScaling();
     QApplication app(argc, argv);
 #ifndef Q_OS_WIN
     // Windows takes the icon from the executable's resources; elsewhere the window needs it set.
