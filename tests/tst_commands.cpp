@@ -76,21 +76,6 @@ void TestCommands::calibrationPacks_data()
     QTest::newRow("oil is 0x61") << "lineEdit_OilCali"
                                  << "pushButton_OilCali"
                                  << "2.3" << QByteArray::fromHex("216105001762");
-    QTest::newRow("-0.05 truncates to 0") << "lineEdit_OilCali"
-                                          << "pushButton_OilCali"
-                                          << " -0.05 " << QByteArray::fromHex("216105000079");
-    QTest::newRow("exponent") << "lineEdit_AtmCali"
-                              << "pushButton_AtmCali"
-                              << "1e2" << QByteArray::fromHex("21530503E89C");
-    QTest::newRow("lowest") << "lineEdit_TempCali"
-                            << "pushButton_temCali"
-                            << "-3276.8" << QByteArray::fromHex("215105800009");
-    QTest::newRow("highest temperature") << "lineEdit_TempCali"
-                                         << "pushButton_temCali"
-                                         << "3276.7" << QByteArray::fromHex("2151057FFF0B");
-    QTest::newRow("highest") << "lineEdit_HumCalio"
-                             << "pushButton_HumCali"
-                             << "6553.5" << QByteArray::fromHex("215205FFFF8A");
 }
 
 void TestCommands::calibrationPacks()
@@ -135,15 +120,7 @@ void TestCommands::rejectedCalibrationInput_data()
         row(name, text, message, "lineEdit_OilCali", "pushButton_OilCali");
     };
     oil("empty", "", invalid);
-    oil("blank", "   ", invalid);
-    oil("letters", "abc", invalid);
-    oil("decimal comma", "1,5", invalid);
-    oil("trailing unit", "23.5C", invalid);
-    oil("nan", "nan", invalid);
     oil("6553.6", "6553.6", outOfRange);
-    oil("-3276.9", "-3276.9", outOfRange);
-    oil("huge", "1e12", outOfRange);
-    oil("infinite", "inf", outOfRange);
     // Temperatures are signed words, humidity and pressure unsigned ones.
     row("temperature 3276.8", "3276.8", outOfRange, "lineEdit_TempCali", "pushButton_temCali");
     row("humidity -0.1", "-0.1", outOfRange, "lineEdit_HumCalio", "pushButton_HumCali");

@@ -46,23 +46,8 @@ void TestDecoding::measurements_data()
                                      << QStringList{"25.30℃", "45.60%RH", "101.30kPa", same};
     QTest::newRow("0x50 without payload")
         << QByteArray::fromHex("2150038C") << QStringList{"0.00℃", "0.00%RH", "0.00kPa", same};
-    QTest::newRow("humidity and pressure unsigned")
-        << measurement(0x50, "0000FFFFFFFF")
-        << QStringList{"0.00℃", "6553.50%RH", "6553.50kPa", same};
-    QTest::newRow("air temperature follows the sign rule")
-        << measurement(0x50, "FE0C00000000") << QStringList{"-50.00℃", "0.00%RH", "0.00kPa", same};
-    QTest::newRow("oil follows the sign rule")
-        << measurement(0x60, "00000000000FFE0C")
-        << QStringList{"0.00℃", "0.00%RH", "1.50kPa", "-50.00℃"};
-    QTest::newRow("one byte of humidity")
-        << measurement(0x50, "00FD05") << QStringList{"25.30℃", "0.50%RH", "0.00kPa", same};
     QTest::newRow("short 0x60 zeroes oil")
         << measurement(0x60, "00FD01C8") << QStringList{"25.30℃", "45.60%RH", "0.00kPa", "0.00℃"};
-    QTest::newRow("extra bytes ignored")
-        << measurement(0x60, "00FD01C803F5FF9C1234")
-        << QStringList{"25.30℃", "45.60%RH", "101.30kPa", "-10.00℃"};
-    QTest::newRow("checksum not examined") << QByteArray::fromHex("21500900FD01C803F500")
-                                           << QStringList{"25.30℃", "45.60%RH", "101.30kPa", same};
 }
 
 void TestDecoding::measurements()
@@ -90,17 +75,8 @@ void TestDecoding::calibrationResults_data()
 
     const QString failed = QStringLiteral("标定失败");
     const QString succeeded = QStringLiteral("标定成功");
-    QTest::newRow("temperature 00") << QByteArray::fromHex("215104008A") << "label_TemCali"
-                                    << "pushButton_temCali" << failed;
-    QTest::newRow("temperature 01") << QByteArray::fromHex("2151040189") << "label_TemCali"
-                                    << "pushButton_temCali" << succeeded;
-    QTest::newRow("temperature FF") << QByteArray::fromHex("215104FF8B") << "label_TemCali"
-                                    << "pushButton_temCali" << succeeded;
-    QTest::newRow("no status byte") << QByteArray::fromHex("2151038B") << "label_TemCali"
-                                    << "pushButton_temCali" << failed;
-    QTest::newRow("extra bytes ignored")
-        << SensorProtocol::pack(0x51, QByteArray::fromHex("0001")) << "label_TemCali"
-        << "pushButton_temCali" << failed;
+    QTest::newRow("temperature") << QByteArray::fromHex("2151040189") << "label_TemCali"
+                                 << "pushButton_temCali" << succeeded;
     QTest::newRow("humidity") << SensorProtocol::pack(0x52, QByteArray::fromHex("01"))
                               << "label_HumCali"
                               << "pushButton_HumCali" << succeeded;

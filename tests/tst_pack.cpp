@@ -21,6 +21,12 @@ private slots:
     void negativeFromHex();
     void fieldTenths_data();
     void fieldTenths();
+    void measurement_data();
+    void measurement();
+    void calibrationStatus_data();
+    void calibrationStatus();
+    void calibrationValue_data();
+    void calibrationValue();
     void framing_data();
     void framing();
 };
@@ -133,6 +139,115 @@ void TestPack::fieldTenths()
     QFETCH(bool, signedField);
     QFETCH(int, tenths);
     QCOMPARE(SensorProtocol::fieldTenths(field, signedField), tenths);
+}
+
+void TestPack::measurement_data()
+{
+    QTest::addColumn<QByteArray>("pack");
+    QTest::addColumn<QList<int>>("tenths");
+    QTest::addColumn<int>("wholeFields");
+
+    using SensorProtocol::pack;
+    QTest::newRow("humidity and pressure unsigned")
+        << pack(0x50, QByteArray::fromHex("0000FFFFFFFF")) << QList<int>{0, 65535, 65535} << 3;
+    QTest::newRow("air temperature follows the sign rule")
+        << pack(0x50, QByteArray::fromHex("FE0C00000000")) << QList<int>{-500, 0, 0} << 3;
+    QTest::newRow("oil follows the sign rule")
+        << pack(0x60, QByteArray::fromHex("00000000000FFE0C")) << QList<int>{0, 0, 15, -500} << 4;
+    QTest::newRow("one byte of humidity")
+        << pack(0x50, QByteArray::fromHex("00FD05")) << QList<int>{253, 5, 0} << 1;
+    QTest::newRow("short 0x60 lacks oil")
+        << pack(0x60, QByteArray::fromHex("00FD01C803F5")) << QList<int>{253, 456, 1013, 0} << 3;
+    QTest::newRow("extra bytes ignored") << pack(0x60, QByteArray::fromHex("00FD01C803F5FF9C1234"))
+                                         << QList<int>{253, 456, 1013, -100} << 4;
+    QTest::newRow("checksum not examined")
+        << QByteArray::fromHex("21500900FD01C803F500") << QList<int>{253, 456, 1013} << 3;
+}
+
+void TestPack::measurement()
+{
+    QFETCH(QByteArray, pack);
+    QFETCH(QList<int>, tenths);
+    QFETCH(int, wholeFields);
+
+    const QByteArray payload = SensorProtocol::payload(pack);
+    QList<int> read;
+    int whole = 0;
+    for (int field = 0; field < tenths.size(); ++field) {
+        read << SensorProtocol::measuredTenths(payload, SensorProtocol::Field(field));
+        whole += SensorProtocol::hasField(payload, SensorProtocol::Field(field));
+    }
+    QCOMPARE(read, tenths);
+    QCOMPARE(whole, wholeFields);
+}
+
+void TestPack::calibrationStatus_data()
+{
+    QTest::addColumn<QByteArray>("pack");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("succeeded");
+
+    QTest::newRow("00 failed") << QByteArray::fromHex("215104008A") << 0x00 << false;
+    QTest::newRow("FF succeeded") << QByteArray::fromHex("215104FF8B") << 0xFF << true;
+    QTest::newRow("no status byte") << QByteArray::fromHex("2151038B") << -1 << false;
+    QTest::newRow("extra bytes ignored")
+        << SensorProtocol::pack(0x51, QByteArray::fromHex("0001")) << 0x00 << false;
+}
+
+void TestPack::calibrationStatus()
+{
+    QFETCH(QByteArray, pack);
+    QFETCH(int, status);
+    QFETCH(bool, succeeded);
+    QCOMPARE(SensorProtocol::calibrationStatus(pack), status);
+    QCOMPARE(SensorProtocol::calibrationSucceeded(pack), succeeded);
+}
+
+void TestPack::calibrationValue_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("command");
+    QTest::addColumn<int>("verdict");
+    // The calibration pack of a valid value.
+    QTest::addColumn<QByteArray>("pack");
+
+    using Value = SensorProtocol::CalibrationValue;
+    const auto rejected = [](const char *name, const char *typed, Value::Verdict verdict) {
+        QTest::newRow(name) << QString::fromLatin1(typed) << 0x61 << int(verdict) << QByteArray();
+    };
+    QTest::newRow("-0.05 truncates to 0")
+        << " -0.05 " << 0x61 << int(Value::Valid) << QByteArray::fromHex("216105000079");
+    QTest::newRow("exponent") << "1e2" << 0x53 << int(Value::Valid)
+                              << QByteArray::fromHex("21530503E89C");
+    QTest::newRow("lowest") << "-3276.8" << 0x51 << int(Value::Valid)
+                            << QByteArray::fromHex("215105800009");
+    QTest::newRow("highest temperature")
+        << "3276.7" << 0x51 << int(Value::Valid) << QByteArray::fromHex("2151057FFF0B");
+    QTest::newRow("highest") << "6553.5" << 0x52 << int(Value::Valid)
+                             << QByteArray::fromHex("215205FFFF8A");
+    rejected("blank", "   ", Value::NotANumber);
+    rejected("letters", "abc", Value::NotANumber);
+    rejected("decimal comma", "1,5", Value::NotANumber);
+    rejected("trailing unit", "23.5C", Value::NotANumber);
+    rejected("nan", "nan", Value::NotANumber);
+    rejected("-3276.9", "-3276.9", Value::OutOfRange);
+    rejected("huge", "1e12", Value::OutOfRange);
+    rejected("infinite", "inf", Value::OutOfRange);
+}
+
+void TestPack::calibrationValue()
+{
+    QFETCH(QString, typed);
+    QFETCH(int, command);
+    QFETCH(int, verdict);
+    QFETCH(QByteArray, pack);
+
+    const SensorProtocol::CalibrationValue value =
+        SensorProtocol::calibrationValue(typed, quint8(command));
+    QCOMPARE(int(value.verdict), verdict);
+    if (value.verdict == SensorProtocol::CalibrationValue::Valid)
+        QCOMPARE(SensorProtocol::pack(quint8(command), SensorProtocol::valuePayload(value.tenths)),
+                 pack);
 }
 
 void TestPack::framing_data()

@@ -9,8 +9,6 @@
 #include <QMessageBox>
 #include <QTimer>
 
-#include <cmath>
-
 namespace {
 
 const char *const kPollRequest = "2150038C";
@@ -139,17 +137,14 @@ void MainWindow::calibrate(QLineEdit *edit, QPushButton *button, const QByteArra
         QMessageBox::warning(nullptr, QStringLiteral("提示"), QStringLiteral("请先打开串口！"));
         return;
     }
-    bool isNumber = false;
-    const double typed = edit->text().trimmed().toDouble(&isNumber);
-    if (!isNumber || std::isnan(typed)) {
+    const SensorProtocol::CalibrationValue value =
+        SensorProtocol::calibrationValue(edit->text(), quint8(QByteArray::fromHex(command).at(0)));
+    if (value.verdict == SensorProtocol::CalibrationValue::NotANumber) {
         QMessageBox::warning(nullptr, QStringLiteral("提示"),
                              QStringLiteral("请输入有效的标定值！"));
         return;
     }
-    const double tenfold = std::trunc(typed * 10.0);
-    const SensorProtocol::Range range =
-        SensorProtocol::calibrationRange(quint8(QByteArray::fromHex(command).at(0)));
-    if (tenfold < range.lowest || tenfold > range.highest) {
+    if (value.verdict == SensorProtocol::CalibrationValue::OutOfRange) {
         QMessageBox::warning(nullptr, QStringLiteral("提示"), QStringLiteral("标定值超出范围！"));
         return;
     }
@@ -157,7 +152,7 @@ void MainWindow::calibrate(QLineEdit *edit, QPushButton *button, const QByteArra
     if (pollTimer->isActive())
         pollTimer->stop();
     button->setEnabled(false);
-    const QByteArray pack = buildPack(command, int(tenfold));
+    const QByteArray pack = buildPack(command, value.tenths);
     if (command == "51" && SerialCommon::traceEnabled())
         qDebug() << pack.toHex().toUpper();
     emit sendSerialPortPack(pack);
@@ -199,25 +194,21 @@ void MainWindow::onSerialPortLost()
 
 void MainWindow::onSendParsePack(QByteArray pack)
 {
-    if (pack.isEmpty())
+    if (pack.size() < 2)
         return;
-    const QByteArray answer = pack.mid(1);
-    if (answer.isEmpty())
-        return;
-    QByteArray payload = answer.mid(2);
-    payload.chop(1);
+    const QByteArray payload = SensorProtocol::payload(pack);
 
-    const QByteArray code = answer.left(1).toHex().toUpper();
+    const QByteArray code = pack.mid(1, 1).toHex().toUpper();
     if (code == "50") {
         showMeasurements(payload, 3);
     } else if (code == "51") {
-        showCalibrationResult(answer, form->label_TemCali, form->pushButton_temCali);
+        showCalibrationResult(pack, form->label_TemCali, form->pushButton_temCali);
     } else if (code == "52") {
-        showCalibrationResult(answer, form->label_HumCali, form->pushButton_HumCali);
+        showCalibrationResult(pack, form->label_HumCali, form->pushButton_HumCali);
     } else if (code == "53") {
-        showCalibrationResult(answer, form->label_AtmCali, form->pushButton_AtmCali);
+        showCalibrationResult(pack, form->label_AtmCali, form->pushButton_AtmCali);
     } else if (code == "61") {
-        showCalibrationResult(answer, form->label_OilCali, form->pushButton_OilCali);
+        showCalibrationResult(pack, form->label_OilCali, form->pushButton_OilCali);
     } else if (code == "56") {
         factoryResetOk = true;
         QMessageBox::information(nullptr, QStringLiteral("提示"),
@@ -236,29 +227,24 @@ void MainWindow::showMeasurements(const QByteArray &payload, int fieldCount)
     struct Field
     {
         QLabel *label;
-        bool signedField;
         QString unit;
     };
     const Field fields[] = {
-        {form->label_TemMeasure, true, QStringLiteral("℃")},
-        {form->label_HumMeasure, false, QStringLiteral("%RH")},
-        {form->label_AtmMeasure, false, QStringLiteral("kPa")},
-        {form->label_OilMeasure, true, QStringLiteral("℃")},
+        {form->label_TemMeasure, QStringLiteral("℃")},
+        {form->label_HumMeasure, QStringLiteral("%RH")},
+        {form->label_AtmMeasure, QStringLiteral("kPa")},
+        {form->label_OilMeasure, QStringLiteral("℃")},
     };
     for (int i = 0; i < fieldCount; ++i) {
-        const int tenths =
-            SensorProtocol::fieldTenths(payload.mid(2 * i, 2), fields[i].signedField);
+        const int tenths = SensorProtocol::measuredTenths(payload, SensorProtocol::Field(i));
         fields[i].label->setText(formatTenths(tenths, fields[i].unit));
     }
 }
 
-void MainWindow::showCalibrationResult(QByteArray answer, QLabel *resultLabel, QWidget *button)
+void MainWindow::showCalibrationResult(const QByteArray &pack, QLabel *resultLabel, QWidget *button)
 {
-    // Byte 2 is the status when the answer carries a payload; an answer that ends before it
-    // (only its checksum follows the length byte) counts as a failure.
-    const bool hasStatus = answer.size() > 3;
-    const QByteArray status = hasStatus ? answer.mid(2, 1).toHex().toUpper() : QByteArray("00");
-    resultLabel->setText(status == "00" ? QStringLiteral("标定失败") : QStringLiteral("标定成功"));
+    resultLabel->setText(SensorProtocol::calibrationSucceeded(pack) ? QStringLiteral("标定成功")
+                                                                    : QStringLiteral("标定失败"));
     button->setEnabled(true);
     startPolling();
 }

@@ -54,7 +54,7 @@ private:
     void calibrate(QLineEdit *edit, QPushButton *button, const QByteArray &command);
     void confirmFactoryReset();
     void showMeasurements(const QByteArray &payload, int fieldCount);
-    void showCalibrationResult(QByteArray answer, QLabel *resultLabel, QWidget *button);
+    void showCalibrationResult(const QByteArray &pack, QLabel *resultLabel, QWidget *button);
     void startPolling();
     void releaseCalibrations();
 

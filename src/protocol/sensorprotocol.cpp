@@ -1,5 +1,7 @@
 #include "sensorprotocol.h"
 
+#include <cmath>
+
 namespace SensorProtocol {
 
 quint8 byteSum(const QByteArray &bytes)
@@ -42,11 +44,54 @@ int fieldTenths(const QByteArray &field, bool signedField)
     return signedField && hex.startsWith('F') ? value - (1 << (4 * hex.size())) : value;
 }
 
+QByteArray payload(const QByteArray &pack)
+{
+    QByteArray bytes = pack.mid(3);
+    bytes.chop(1);
+    return bytes;
+}
+
+bool hasField(const QByteArray &payload, Field field)
+{
+    return payload.size() >= 2 * field + 2;
+}
+
+int measuredTenths(const QByteArray &payload, Field field)
+{
+    const bool temperature = field == AirTemperature || field == OilTemperature;
+    return fieldTenths(payload.mid(2 * field, 2), temperature);
+}
+
+int calibrationStatus(const QByteArray &pack)
+{
+    const QByteArray bytes = payload(pack);
+    return bytes.isEmpty() ? -1 : quint8(bytes.at(0));
+}
+
+bool calibrationSucceeded(const QByteArray &pack)
+{
+    return calibrationStatus(pack) > 0;
+}
+
 Range calibrationRange(quint8 command)
 {
     const bool temperature =
         command == CalibrateAirTemperature || command == CalibrateOilTemperature;
     return temperature ? Range{-32768, 32767} : Range{0, 65535};
+}
+
+CalibrationValue calibrationValue(const QString &typed, quint8 command)
+{
+    bool isNumber = false;
+    const double value = typed.trimmed().toDouble(&isNumber);
+    if (!isNumber || std::isnan(value))
+        return {CalibrationValue::NotANumber, 0};
+    // Compared as a double, so that a value far beyond the range never wraps into it.
+    const double tenfold = std::trunc(value * 10.0);
+    const Range range = calibrationRange(command);
+    if (tenfold < range.lowest || tenfold > range.highest)
+        return {CalibrationValue::OutOfRange, 0};
+    return {CalibrationValue::Valid, int(tenfold)};
 }
 
 } // namespace SensorProtocol

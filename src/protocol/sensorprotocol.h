@@ -2,6 +2,7 @@
 #define SENSORPROTOCOL_H
 
 #include <QByteArray>
+#include <QString>
 #include <QtGlobal>
 
 // The wire format of the sensor unit: every pack is 0x21, a command byte, a length byte (the
@@ -36,6 +37,23 @@ QByteArray valuePayload(int value);
 // two's complement over its own width (FF9C is -100, a lone F5 is -11).
 int fieldTenths(const QByteArray &field, bool signedField);
 
+// The bytes between the length byte and the checksum. The cutting has matched the pack's size to
+// its length byte, so the size alone bounds the payload.
+QByteArray payload(const QByteArray &pack);
+
+// The measured fields of a read answer in payload order, two bytes each; a 0x50 answer ends
+// before the oil temperature.
+enum Field { AirTemperature, Humidity, Pressure, OilTemperature };
+// Both bytes of the field are in the payload.
+bool hasField(const QByteArray &payload, Field field);
+// The field's tenths by its sign rule; bytes the payload lacks are left out (see fieldTenths).
+int measuredTenths(const QByteArray &payload, Field field);
+
+// The status byte of a calibration answer, or -1 when the answer ends before it.
+int calibrationStatus(const QByteArray &pack);
+// The unit adopted the value: a status other than 00. Without a status byte it did not.
+bool calibrationSucceeded(const QByteArray &pack);
+
 // The values each calibration command can carry in its 16 bits, in tenths: the unit reads
 // temperatures as signed and humidity and air pressure as unsigned words.
 struct Range
@@ -44,6 +62,17 @@ struct Range
     int highest;
 };
 Range calibrationRange(quint8 command);
+
+// A typed reference value checked for a calibration command: a plain decimal number (full stop,
+// an exponent allowed, surrounding spaces ignored), in tenths truncated toward zero, inside the
+// command's range. Only a Valid value may be sent.
+struct CalibrationValue
+{
+    enum Verdict { Valid, NotANumber, OutOfRange };
+    Verdict verdict;
+    int tenths;
+};
+CalibrationValue calibrationValue(const QString &typed, quint8 command);
 
 } // namespace SensorProtocol
 
