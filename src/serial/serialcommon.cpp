@@ -83,6 +83,11 @@ bool SerialCommon::isPortOpen() const
     return serialPort->isOpen();
 }
 
+QString SerialCommon::portError() const
+{
+    return serialPort->errorString();
+}
+
 QStringList SerialCommon::scanPorts()
 {
     QStringList locations;

@@ -22,6 +22,8 @@ public:
     void openPort(const QString &portName);
     void closePort();
     bool isPortOpen() const;
+    // Why the port last failed (to open, or on the line), in the platform's words.
+    QString portError() const;
 
     // Takes in bytes as they came off the line and hands on every pack they complete. The
     // port's arrivals come this way; recorded traffic can be replayed through it.
