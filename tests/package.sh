@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs a build into a scratch prefix and packs it as a Debian package, then checks that both
-# hold exactly the program, the simulated unit, the menu entry and the icon, and that the
-# package depends on the Qt libraries the binaries link: Qt 5's for the package Corvane ships,
-# Qt 6's for a build against Qt 6.
+# hold exactly the program, the command-line program and its manual page, the simulated unit,
+# the menu entry and the icon, and that the package depends on the Qt libraries the binaries
+# link: Qt 5's for the package Corvane ships, Qt 6's for a build against Qt 6.
 set -euo pipefail
 build=$(realpath "$1")
 qt=$2
@@ -11,9 +11,11 @@ trap 'rm -rf "$scratch"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 expected="bin/corvane
+bin/corvane-cli
 bin/corvane-sim
 share/applications/org.corvane.Corvane.desktop
-share/icons/hicolor/64x64/apps/org.corvane.Corvane.png"
+share/icons/hicolor/64x64/apps/org.corvane.Corvane.png
+share/man/man1/corvane-cli.1.gz"
 
 cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
 installed=$(cd "$scratch/prefix" && find . -type f -o -type l | sed 's|^\./||' | sort)
