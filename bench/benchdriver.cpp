@@ -47,6 +47,8 @@ int main(int argc, char *argv[])
         run.runs = 8;
         run.pollMsecs = 20000;
         run.shmlessMsecs = 10000;
+        run.cliEarlySamples = 200;
+        run.cliLateSamples = 1000;
     }
     if (parser.isSet("runs"))
         run.runs = parser.value("runs").toInt();
@@ -94,6 +96,7 @@ int main(int argc, char *argv[])
         measurePolling(run, {"Xvfb, QT_XCB_NO_MITSHM=1", "xcb-noshm", environment("xcb", false)},
                        run.shmlessMsecs, false);
     measureCutting(run);
+    measureCli(run);
 
     const double loadBefore = load[0];
     ::getloadavg(load, 3);

@@ -1,11 +1,14 @@
 #include "benchrun.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <cstdio>
 
 QString BenchRun::binary(const char *name) const
 {
+    if (QDir::isAbsolutePath(QLatin1String(name)))
+        return QLatin1String(name);
     return binDir + QLatin1Char('/') + QLatin1String(name);
 }
 

@@ -15,12 +15,19 @@ public:
     int pollMsecs = 102000;
     int shmlessMsecs = 30000;
     int settleMsecs = 2000;
+    // corvane-cli's log at the shortest interval: its memory after this many samples and after
+    // that many.
+    int cliEarlySamples = 1000;
+    int cliLateSamples = 5000;
+    // The window's CPU while polling offscreen, which corvane-cli's is held against.
+    double windowCpuPercent = 0;
     QString binDir;
     QString workDir;
     // Figure, platform, measured, floor or reference, ratio, target and result.
     QVector<QStringList> rows;
     QStringList notes;
 
+    // A benchmark program beside the driver, or the program at an absolute path.
     QString binary(const char *name) const;
     QString workFile(const QString &name) const;
     // What a program printed into that file of the work folder.
@@ -69,5 +76,7 @@ void addLatencyRows(BenchRun &run, const QString &platform, const PollingOutput 
 void addRhythmRows(BenchRun &run, const QString &platform, const PollingOutput &output);
 // measurecutting.cpp
 void measureCutting(BenchRun &run);
+// measurecli.cpp
+void measureCli(BenchRun &run);
 
 #endif // BENCHRUN_H

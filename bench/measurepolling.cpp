@@ -101,6 +101,8 @@ void measurePolling(BenchRun &run, const Platform &platform, int measureMsecs, b
     const Usage program = StampLines::read<Usage>(output.window).value(0);
     const Usage floor = StampLines::read<Usage>(output.timerFloor).value(0);
     const bool valid = program.to > program.from;
+    if (withFloors && platform.tag == QLatin1String("offscreen"))
+        run.windowCpuPercent = cpuPercent(program);
     const QString over =
         QStringLiteral(" over %1 s").arg(number(double(program.to - program.from) / 1e9, 0));
     run.rows.append({"2 CPU while polling", platform.name,
