@@ -332,10 +332,15 @@ int main(int argc, char *argv[])
         Cli::message(parser.errorText());
         return Cli::Usage;
     }
-    if (parser.isSet(help))
-        parser.showHelp(Cli::Done);
-    if (parser.isSet(version))
-        parser.showVersion();
+    // Printed here, not by the parser: on Windows it shows them in a message box when it finds no
+    // console, and a script waiting for the output would hang on it.
+    if (parser.isSet(help) || parser.isSet(version)) {
+        const QString text = parser.isSet(help) ? parser.helpText()
+                                                : QCoreApplication::applicationName()
+                + QLatin1Char(' ') + QCoreApplication::applicationVersion() + QLatin1Char('\n');
+        std::fputs(text.toLocal8Bit().constData(), stdout);
+        return Cli::Done;
+    }
     // The link traces by default for the window's log; here only on request.
     QLoggingCategory::setFilterRules(parser.isSet(QStringLiteral("trace"))
                                          ? QStringLiteral("corvane.link.debug=true")
