@@ -8,8 +8,8 @@
 #                                    namespace (what the script runs itself)
 #
 # It leaves build/windows/corvane-<version>-win64.zip (unzipped, the program runs) and the
-# installer build/windows/corvane-<version>-win64.exe, and a screenshot of the program under
-# Wine in build/windows/corvane-wine.png.
+# installer build/windows/corvane-<version>-win64.exe, and screenshots of the program under
+# Wine in build/windows/corvane-wine.png, and at 150 % display scaling in corvane-wine-150.png.
 #
 # Qt 5.15 for MinGW-w64 (qtbase from Debian's source package, QtSerialPort beside it) is built once
 # into a versioned cache outside the tree (CORVANE_WIN_CACHE, by default ~/.cache/corvane-win) and
@@ -162,6 +162,10 @@ check_files() {
     done
 
     echo "corvane.exe: GUI subsystem, icon group IDI_ICON1, version block with ProductName Corvane"
+    # A console program, so that a console or a script receives its output.
+    grep -q 'Subsystem.*Windows CUI' <<<"$(x86_64-w64-mingw32-objdump -p "$build/deploy/corvane-cli.exe")" \
+        || { echo "FAIL: corvane-cli.exe is not a console-subsystem program" >&2; exit 1; }
+    echo "corvane-cli.exe: console subsystem"
 
     local file dll missing=0 deployed imported=""
     deployed=$(cd "$build/deploy" && find . -maxdepth 1 -iname '*.dll' -printf '%f\n' | tr 'A-Z' 'a-z')
@@ -198,6 +202,24 @@ corvane_window() {
 
 window_shown() {
     [ -n "$(corvane_window)" ]
+}
+
+# A window's size, as 774x464.
+window_size() {
+    xdotool getwindowgeometry "$1" | sed -n 's/^ *Geometry: //p'
+}
+
+# Windows' display scaling in dots per inch (96 is 100 %), for the programs started after it.
+set_dpi() {
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >>"$scratch/wineboot.log" 2>&1
+    # Ends every program of this prefix, so that all start afresh with it.
+    wineserver -k || true
+    wineserver -w || true
+}
+
+# Runs the console program $1 with the other arguments, its output in $scratch/cli-out.log.
+run_console() {
+    timeout 60 wine "$@" </dev/null >"$scratch/cli-out.log" 2>>"$scratch/cli.log"
 }
 
 # A path of this machine as Windows programs under Wine see it.
@@ -241,7 +263,8 @@ wine_check() {
         exit 1
     }
 
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$scratch/display" 2>/dev/null &
+    # Room for the window at 200 % display scaling.
+    Xvfb -displayfd 3 -screen 0 1920x1200x24 -nolisten tcp 3>"$scratch/display" 2>/dev/null &
     pids+=($!)
     wait_for 100 test -s "$scratch/display" || fail "Xvfb did not start"
     export DISPLAY=:$(head -n 1 "$scratch/display")
@@ -324,9 +347,40 @@ wine_check() {
     sleep 1
     import -window "$window" "$build/corvane-wine.png"
     echo "screenshot: $build/corvane-wine.png ($(file -b "$build/corvane-wine.png"))"
+    local plain
+    plain=$(window_size "$window")
     wine_cpu
 
-    wineserver -k || true
+    # At 150 % display scaling the whole window grows, not only its texts, so that none is clipped.
+    set_dpi 144
+    WINEQT_FORCE_STDERR_LOGGING=1 wine "$program" >"$scratch/corvane-150.log" 2>&1 &
+    pids+=($!)
+    disown
+    wait_for 300 window_shown || fail "the Corvane window did not appear at 150 %"
+    window=$(corvane_window)
+    sleep 1
+    import -window "$window" "$build/corvane-wine-150.png"
+    local scaled width height plain_width plain_height
+    scaled=$(window_size "$window")
+    echo "window at 100 %: $plain, at 150 %: $scaled; screenshot: $build/corvane-wine-150.png"
+    read -r width height plain_width plain_height <<<"${scaled/x/ } ${plain/x/ }"
+    ((width * 1000 >= plain_width * 1425 && width * 1000 <= plain_width * 1575 &&
+        height * 1000 >= plain_height * 1425 && height * 1000 <= plain_height * 1575)) ||
+        fail "the window at 150 % is $scaled, not 1.5 times $plain"
+    set_dpi 96
+
+    # The console program, with COM1 free again.
+    local cli version said
+    cli=$(dirname "$program")/corvane-cli.exe
+    version=$(basename "$(dirname "$program")")
+    version=${version#corvane-}
+    version=${version%-win64}
+    run_console "$cli" --version || fail "corvane-cli.exe --version failed"
+    said=$(tr -d '\r' <"$scratch/cli-out.log")
+    [ "$said" = "corvane-cli $version" ] || fail "corvane-cli.exe --version says '$said', not corvane-cli $version"
+    run_console "$cli" ports || fail "corvane-cli.exe ports failed"
+    grep -qw COM1 "$scratch/cli-out.log" || fail "corvane-cli.exe ports does not list COM1"
+    echo "corvane-cli.exe --version: $said; corvane-cli.exe ports lists COM1"
 
     # The installer, silently, and the installed program.
     local installer
@@ -334,7 +388,7 @@ wine_check() {
     wine "$installer" /S >"$scratch/installer.log" 2>&1
     wineserver -w
     local installed="$WINEPREFIX/drive_c/Program Files/Corvane"
-    for file in corvane.exe Uninstall.exe platforms/qwindows.dll styles/qwindowsvistastyle.dll; do
+    for file in corvane.exe corvane-cli.exe Uninstall.exe platforms/qwindows.dll styles/qwindowsvistastyle.dll; do
         [ -f "$installed/$file" ] || fail "the installer left no $file"
     done
     [ -n "$(find "$WINEPREFIX/drive_c" -name Corvane.lnk)" ] || fail "no Start-menu shortcut"
