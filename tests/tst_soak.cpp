@@ -2,7 +2,6 @@
 #include "serialcommon.h"
 #include "windowharness.h"
 
-#include <QLoggingCategory>
 #include <QtTest>
 
 #include <sys/resource.h>
@@ -45,16 +44,8 @@ class TestSoak : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void hundredThousandAnswers();
 };
-
-void TestSoak::initTestCase()
-{
-    // The link traces every pack it cuts; its lines would drown the log and cost more than
-    // the cutting.
-    QLoggingCategory::setFilterRules(QStringLiteral("corvane.link.debug=false"));
-}
 
 void TestSoak::hundredThousandAnswers()
 {
