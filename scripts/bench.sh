@@ -10,8 +10,7 @@ cd "$(dirname "$0")/.."
 # The window's form asks for a Kai typeface, as scripts/run.sh installs; xvfb-run needs xauth.
 corvane_install_packages $CORVANE_BUILD_PACKAGES fonts-arphic-ukai xvfb xauth
 
-cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DCORVANE_BENCH=ON -DBUILD_TESTING=OFF \
-    -DCORVANE_WERROR=ON
-cmake --build build/bench -j"$(nproc)"
+cmake --preset bench
+cmake --build --preset bench -j"$(nproc)"
 # The window at 100 % scale, as on most desktops: Xvfb claims 100 DPI unless told.
 exec xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96 -nolisten tcp" build/bench/bench/corvane-bench "$@"

@@ -11,9 +11,8 @@ seconds="${1:-60}"
 
 corvane_install_packages $CORVANE_BUILD_PACKAGES clang libclang-rt-14-dev
 
-cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-    -DCORVANE_FUZZ=ON -DBUILD_TESTING=OFF -DCORVANE_WERROR=ON
-cmake --build build/fuzz --target corvane-fuzz -j"$(nproc)"
+cmake --preset fuzz
+cmake --build --preset fuzz -j"$(nproc)"
 
 # The fuzzer adds what it finds to its corpus; it works on a copy so that the committed seeds
 # stay small and reviewed.

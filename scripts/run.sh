@@ -11,6 +11,6 @@ packages="$CORVANE_BUILD_PACKAGES fonts-arphic-ukai"
 [ -n "${DISPLAY:-}" ] || packages="$packages $CORVANE_HEADLESS_PACKAGES"
 corvane_install_packages $packages
 
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
-cmake --build build/release -j"$(nproc)"
+cmake --preset release
+cmake --build --preset release -j"$(nproc)"
 exec scripts/session.sh build/release/corvane build/release/sim/corvane-sim "$@"

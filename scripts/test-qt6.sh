@@ -10,6 +10,6 @@ cd "$(dirname "$0")/.."
 corvane_install_packages $CORVANE_QT6_BUILD_PACKAGES $CORVANE_HEADLESS_PACKAGES \
     fonts-arphic-ukai binutils-mingw-w64-x86-64 desktop-file-utils dpkg-dev file
 
-cmake -S . -B build/qt6 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_QT_MAJOR=6 -DCORVANE_WERROR=ON
-cmake --build build/qt6 -j"$(nproc)"
-ctest --test-dir build/qt6 --output-on-failure
+cmake --preset qt6
+cmake --build --preset qt6 -j"$(nproc)"
+ctest --preset qt6

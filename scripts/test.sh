@@ -10,11 +10,12 @@ corvane_install_packages $CORVANE_BUILD_PACKAGES $CORVANE_HEADLESS_PACKAGES \
 
 find src sim tests bench fuzz -name '*.cpp' -o -name '*.h' | sort | xargs clang-format --dry-run --Werror
 
-cmake -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_WERROR=ON
-cmake --build build/test -j"$(nproc)"
-# The suites mostly wait for timers and the line: two at a time nearly halve the run, and their
-# timing checks hold with two suites on two cores.
-ctest --test-dir build/test --output-on-failure -j2
+# The builds are CMakePresets.json's.
+cmake --preset test
+cmake --build --preset test -j"$(nproc)"
+# The suites mostly wait for timers and the line: two at a time (the preset's) nearly halve the
+# run, and their timing checks hold with two suites on two cores.
+ctest --preset test
 
 ./scripts/sanitize.sh
 ./scripts/fuzz.sh 60

@@ -126,20 +126,19 @@ build=$PWD/build/windows
 # The program and its packages, and a native simulated unit for the check under Wine.
 build_windows() {
     corvane_install_packages $CORVANE_BUILD_PACKAGES $CORVANE_HEADLESS_PACKAGES $windows_packages file
-    # A build configured against another Qt keeps that Qt's paths in its cache.
-    if ! grep -qsx "CORVANE_QT_PREFIX:UNINITIALIZED=$prefix" "$build/CMakeCache.txt"; then
+    # A build configured against another Qt keeps that Qt's paths in its cache. The preset's
+    # toolchain finds the Qt this script caches, under the same CORVANE_WIN_CACHE.
+    if ! grep -qsx "Qt5Core_DIR:PATH=$prefix/lib/cmake/Qt5Core" "$build/CMakeCache.txt"; then
         rm -rf "$build"
     fi
-    cmake -S . -B "$build" --no-warn-unused-cli -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-        -DCORVANE_QT_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=Release -DCORVANE_WERROR=ON \
-        -DCMAKE_CROSSCOMPILING_EMULATOR=wine >/dev/null
-    cmake --build "$build" -j"$jobs"
+    cmake --preset windows >/dev/null
+    cmake --build --preset windows -j"$jobs"
     rm -rf "$build/deploy"
     cmake --install "$build" --prefix "$build/deploy" --strip >/dev/null
     rm -f "$build"/corvane-*-win64.*
     (cd "$build" && cpack >/dev/null)
-    cmake -S . -B "$build/host" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-    cmake --build "$build/host" -j"$jobs" --target corvane-sim >/dev/null
+    cmake --preset release >/dev/null
+    cmake --build --preset release -j"$jobs" --target corvane-sim >/dev/null
 }
 
 # DLLs that come with every Windows; anything else a deployed file imports must be deployed.
@@ -269,7 +268,7 @@ wine_check() {
     wait_for 100 test -s "$scratch/display" || fail "Xvfb did not start"
     export DISPLAY=:$(head -n 1 "$scratch/display")
 
-    "$build/host/sim/corvane-sim" --trace --no-drift >"$scratch/unit.log" 2>&1 &
+    "$PWD/build/release/sim/corvane-sim" --trace --no-drift >"$scratch/unit.log" 2>&1 &
     pids+=($!)
     wait_for 50 test -s "$scratch/unit.log" || fail "the simulated unit did not start"
     local pty
