@@ -94,8 +94,9 @@ fi
 # Headless: operate the window the way an operator would.
 [ ${#namespace[@]} -gt 0 ] || { echo "error: no simulated unit to attach to" >&2; exit 1; }
 window=""
+# Only a mapped window takes the focus; one found before it is mapped fails with BadMatch.
 for _ in $(seq 100); do
-    window=$(xdotool search --name '^Corvane$' 2>/dev/null | head -n 1) && [ -n "$window" ] && break
+    window=$(xdotool search --onlyvisible --name '^Corvane$' 2>/dev/null | head -n 1) && [ -n "$window" ] && break
     sleep 0.1
 done
 [ -n "$window" ] || { echo "error: the Corvane window did not appear" >&2; exit 1; }
