@@ -146,22 +146,27 @@ void TestPack::measurement_data()
     QTest::addColumn<QByteArray>("pack");
     QTest::addColumn<QList<int>>("tenths");
     QTest::addColumn<int>("wholeFields");
+    // A reading for the command-line programs: an exact 0x60 answer and nothing else.
+    QTest::addColumn<bool>("reading");
 
     using SensorProtocol::pack;
     QTest::newRow("humidity and pressure unsigned")
-        << pack(0x50, QByteArray::fromHex("0000FFFFFFFF")) << QList<int>{0, 65535, 65535} << 3;
+        << pack(0x50, QByteArray::fromHex("0000FFFFFFFF")) << QList<int>{0, 65535, 65535} << 3
+        << false;
     QTest::newRow("air temperature follows the sign rule")
-        << pack(0x50, QByteArray::fromHex("FE0C00000000")) << QList<int>{-500, 0, 0} << 3;
+        << pack(0x50, QByteArray::fromHex("FE0C00000000")) << QList<int>{-500, 0, 0} << 3 << false;
     QTest::newRow("oil follows the sign rule")
-        << pack(0x60, QByteArray::fromHex("00000000000FFE0C")) << QList<int>{0, 0, 15, -500} << 4;
+        << pack(0x60, QByteArray::fromHex("00000000000FFE0C")) << QList<int>{0, 0, 15, -500} << 4
+        << true;
     QTest::newRow("one byte of humidity")
-        << pack(0x50, QByteArray::fromHex("00FD05")) << QList<int>{253, 5, 0} << 1;
-    QTest::newRow("short 0x60 lacks oil")
-        << pack(0x60, QByteArray::fromHex("00FD01C803F5")) << QList<int>{253, 456, 1013, 0} << 3;
-    QTest::newRow("extra bytes ignored") << pack(0x60, QByteArray::fromHex("00FD01C803F5FF9C1234"))
-                                         << QList<int>{253, 456, 1013, -100} << 4;
+        << pack(0x50, QByteArray::fromHex("00FD05")) << QList<int>{253, 5, 0} << 1 << false;
+    QTest::newRow("short 0x60 lacks oil") << pack(0x60, QByteArray::fromHex("00FD01C803F5"))
+                                          << QList<int>{253, 456, 1013, 0} << 3 << false;
+    QTest::newRow("extra bytes: the window ignores them, no reading")
+        << pack(0x60, QByteArray::fromHex("00FD01C803F5FF9C1234"))
+        << QList<int>{253, 456, 1013, -100} << 4 << false;
     QTest::newRow("checksum not examined")
-        << QByteArray::fromHex("21500900FD01C803F500") << QList<int>{253, 456, 1013} << 3;
+        << QByteArray::fromHex("21500900FD01C803F500") << QList<int>{253, 456, 1013} << 3 << false;
 }
 
 void TestPack::measurement()
@@ -169,6 +174,7 @@ void TestPack::measurement()
     QFETCH(QByteArray, pack);
     QFETCH(QList<int>, tenths);
     QFETCH(int, wholeFields);
+    QFETCH(bool, reading);
 
     const QByteArray payload = SensorProtocol::payload(pack);
     QList<int> read;
@@ -179,6 +185,10 @@ void TestPack::measurement()
     }
     QCOMPARE(read, tenths);
     QCOMPARE(whole, wholeFields);
+    SensorProtocol::Reading decoded;
+    QCOMPARE(SensorProtocol::readingOf(pack, QDateTime(), &decoded), reading);
+    if (reading)
+        QCOMPARE(QList<int>(std::begin(decoded.tenths), std::end(decoded.tenths)), tenths);
 }
 
 void TestPack::calibrationStatus_data()
@@ -190,7 +200,7 @@ void TestPack::calibrationStatus_data()
     QTest::newRow("00 failed") << QByteArray::fromHex("215104008A") << 0x00 << false;
     QTest::newRow("FF succeeded") << QByteArray::fromHex("215104FF8B") << 0xFF << true;
     QTest::newRow("no status byte") << QByteArray::fromHex("2151038B") << -1 << false;
-    QTest::newRow("extra bytes ignored")
+    QTest::newRow("extra bytes: the window ignores them, no reading")
         << SensorProtocol::pack(0x51, QByteArray::fromHex("0001")) << 0x00 << false;
 }
 

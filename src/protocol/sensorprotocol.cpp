@@ -58,8 +58,61 @@ bool hasField(const QByteArray &payload, Field field)
 
 int measuredTenths(const QByteArray &payload, Field field)
 {
-    const bool temperature = field == AirTemperature || field == OilTemperature;
-    return fieldTenths(payload.mid(2 * field, 2), temperature);
+    return fieldTenths(payload.mid(2 * field, 2), Channels[field].isSigned);
+}
+
+const Channel Channels[ChannelCount] = {
+    {AirTemperature, "temperature", "air_temperature_c", "air", "°C", CalibrateAirTemperature,
+     true},
+    {Humidity, "humidity", "humidity_rh", "humidity", "%RH", CalibrateHumidity, false},
+    {Pressure, "pressure", "pressure_kpa", "pressure", "kPa", CalibratePressure, false},
+    {OilTemperature, "oil", "oil_temperature_c", "oil", "°C", CalibrateOilTemperature, true},
+};
+
+const Channel *channelNamed(const QString &name)
+{
+    for (const Channel &channel : Channels) {
+        if (name == QLatin1String(channel.name))
+            return &channel;
+    }
+    return nullptr;
+}
+
+int answerLength(quint8 command)
+{
+    switch (command) {
+    case ReadAir:
+        return 3 + 6;
+    case ReadAll:
+        return 3 + 8;
+    case CalibrateAirTemperature:
+    case CalibrateHumidity:
+    case CalibratePressure:
+    case CalibrateOilTemperature:
+        return 3 + 1;
+    case FactoryReset:
+    case ConnectionCheck:
+        return 3;
+    }
+    return 0;
+}
+
+bool isExactAnswer(const QByteArray &pack, quint8 command)
+{
+    const int length = answerLength(command);
+    return length > 0 && pack.size() == length + 1 && quint8(pack.at(1)) == command
+        && quint8(pack.at(2)) == length;
+}
+
+bool readingOf(const QByteArray &pack, const QDateTime &time, Reading *reading)
+{
+    if (!isExactAnswer(pack, ReadAll))
+        return false;
+    const QByteArray fields = payload(pack);
+    reading->time = time;
+    for (const Channel &channel : Channels)
+        reading->tenths[channel.field] = measuredTenths(fields, channel.field);
+    return true;
 }
 
 int calibrationStatus(const QByteArray &pack)

@@ -2,6 +2,7 @@
 #define SENSORPROTOCOL_H
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <QtGlobal>
 
@@ -48,6 +49,42 @@ enum Field { AirTemperature, Humidity, Pressure, OilTemperature };
 bool hasField(const QByteArray &payload, Field field);
 // The field's tenths by its sign rule; bytes the payload lacks are left out (see fieldTenths).
 int measuredTenths(const QByteArray &payload, Field field);
+
+// The four measured channels, in field order: how each is named on the command line, in CSV
+// columns and JSON keys, in text lines, its unit, the command that calibrates it and whether its
+// words are signed.
+struct Channel
+{
+    Field field;
+    const char *name; // temperature, humidity, pressure, oil
+    const char *key; // air_temperature_c, ...
+    const char *label; // air, humidity, pressure, oil
+    const char *unit; // UTF-8: °C, %RH, kPa, °C
+    quint8 calibrationCommand;
+    bool isSigned;
+};
+constexpr int ChannelCount = 4;
+extern const Channel Channels[ChannelCount];
+// The channel of that command-line name, or nullptr.
+const Channel *channelNamed(const QString &name);
+
+// The length byte of the unit's whole answer to a command (the bytes in front of the checksum):
+// a 0x50 answer carries three fields, a 0x60 answer four, a calibration answer its status byte,
+// the connection check and the factory reset nothing. 0 for a command the unit does not answer.
+int answerLength(quint8 command);
+// The pack is the unit's answer to the command, of exactly that answer's length. The window takes
+// what the cutting hands on; the command-line programs, which keep records, take only this.
+bool isExactAnswer(const QByteArray &pack, quint8 command);
+
+// One reading of the unit: when it was received and its four fields in tenths, from an exact
+// 0x60 answer and nothing else.
+struct Reading
+{
+    QDateTime time;
+    int tenths[ChannelCount];
+};
+// False when the pack is not an exact 0x60 answer.
+bool readingOf(const QByteArray &pack, const QDateTime &time, Reading *reading);
 
 // The status byte of a calibration answer, or -1 when the answer ends before it.
 int calibrationStatus(const QByteArray &pack);
