@@ -1,9 +1,15 @@
 #include "serialcommon.h"
 
 #include <QDebug>
+#include <QFile>
 #include <QLoggingCategory>
 #include <QSerialPortInfo>
 #include <QTime>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <unistd.h>
+#endif
 
 namespace {
 // The link's trace lines, on by default. QT_LOGGING_RULES="corvane.link.debug=false" silences
@@ -85,7 +91,19 @@ bool SerialCommon::isPortOpen() const
 
 QString SerialCommon::portError() const
 {
-    return serialPort->errorString();
+    if (serialPort->error() != QSerialPort::PermissionError)
+        return serialPort->errorString();
+#ifdef Q_OS_UNIX
+    // Qt reports a port that another program holds (its lock file, or the device opened for
+    // exclusive use) as a permission error too; only the device's own rights tell them apart.
+    const QString name = serialPort->portName();
+    const QString location =
+        name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
+    if (::access(QFile::encodeName(location).constData(), R_OK | W_OK) != 0)
+        return QStringLiteral("no permission to use it (%1)").arg(qt_error_string(errno));
+#endif
+    // Windows refuses a port that is open elsewhere with access denied.
+    return QStringLiteral("in use by another program");
 }
 
 QStringList SerialCommon::scanPorts()
