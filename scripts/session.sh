@@ -72,8 +72,10 @@ pty=$(head -n 1 "$workdir/unit.log")
 
 if [ ${#namespace[@]} -gt 0 ]; then
     echo "Simulated unit on $pty, listed in the window as $(basename "$node")."
-    "${namespace[@]}" sh -c 'mount --bind "$1" "$2" && shift 2 && exec "$@"' sh \
-        "$pty" "$node" "$corvane" &
+    # The namespace also gets lock files of its own: a stale lock of the stood-in port left by
+    # another program would otherwise refuse the port, and the window's lock is nobody else's.
+    "${namespace[@]}" sh -c 'mount --bind "$1" "$2" && mount -t tmpfs tmpfs "$3" && shift 3 &&
+        exec "$@"' sh "$pty" "$node" "$(readlink -f /var/lock)" "$corvane" &
 else
     cat >&2 <<MSG
 warning: the simulated unit ($pty) cannot be put into the port list here: this needs a serial
