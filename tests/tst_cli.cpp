@@ -1,7 +1,10 @@
 #include "sensorprotocol.h"
 #include "simulatedunit.h"
 
+#include <QSerialPort>
 #include <QtTest>
+
+#include <csignal>
 
 // corvane-cli as a script runs it: the built program as a process, against a simulated unit on a
 // pseudo-terminal served by this process, whose event loop runs while the program does.
@@ -17,6 +20,16 @@ enum Setup {
     Unsettled,
     SpoiledSample,
     ShortAnswer,
+    LongAnswer,
+    Echo,
+    Held,
+    Settling,
+    ForeignLocale,
+    AheadOfUtc,
+    FileLimit,
+    RecordLimit,
+    TerminatedAsLeft,
+    PipeClosed,
     HangUp,
     HangUpReconnect,
     Terminated,
@@ -30,6 +43,8 @@ const QString Header =
     QStringLiteral("time,air_temperature_c,humidity_rh,pressure_kpa,oil_temperature_c\n");
 const QString CsvLine = Time + QStringLiteral(R"(,21\.5,45\.3,101\.3,40\.2\n)");
 const QString Missing = QStringLiteral("/dev/corvane-no-such-port");
+// A line a run cut off on a full disk, without its newline.
+const QByteArray Torn = "2026-12-08T23:12:38.754+";
 
 // The record of a calibration of the air temperature to 23.5 at the factory readings.
 QString record(const QString &asLeft, const QString &status, const QString &verdict)
@@ -83,7 +98,8 @@ void TestCli::run_data()
     row("version", Plain, "--version", 0, R"(corvane-cli 0\.1\.0\n)", "^$", "");
     row("ports as JSON lines", Plain, "ports --format jsonl", 0,
         R"((\{"can_open":(true|false),"description":.*,"vid_pid":"[0-9a-f:]*"\}\n)*)", "^$", "*");
-    row("find", Plain, "find PORT", 0, "PORT\n", "^$", "63");
+    row("find", Plain, "find PORT", 0, "PORT\n", "^$", "63 60");
+    row("an echoing port is no unit", Echo, "find PORT", 4, "", "no unit answered", "63 60");
     row("find none", Silent, "find --timeout 300 PORT " + Missing, 4, "",
         Missing + " cannot be opened", "63");
     row("without a port none answers", Plain, "read --count 1", 4, "", "no unit answered", "");
@@ -111,8 +127,23 @@ void TestCli::run_data()
         "5 samples in a row got no answer", "63 60");
     row("spoiled answer", SpoiledSample, read + "--count 3 --format csv", 0,
         Header + CsvLine.repeated(3), "no answer to the sample", "*");
-    row("short answer", ShortAnswer, read + "--duration 0.5", 0, "",
-        "an answer without all four readings, no line", "*");
+    row("answers without the oil field", ShortAnswer, read + "--count 1", 4, "",
+        "5 samples in a row got no answer", "*");
+    row("answers of the wrong length", LongAnswer, read + "--count 1", 4, "",
+        "5 samples in a row got no answer", "*");
+    row("times in ASCII digits, west of UTC", ForeignLocale, read + "--count 1 --format csv", 0,
+        Header
+            + R"([0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}\.[0-9]{3}-03:30,21\.5,45\.3,101\.3,40\.2\n)",
+        "", "*");
+    row("times east of UTC", AheadOfUtc, read + "--count 1", 0,
+        R"(\{"time":"[0-9-]{10}T[0-9:]{8}\.[0-9]{3}\+05:45",.*\}\n)", "", "*");
+    row("a held port", Held, read + "--count 1", 3, "", "in use by another program", "");
+    row("empty port", Plain, "read --port  --count 1", 2, "", "--port is empty", "");
+    row("output to /dev/null, no warning", Plain, read + "--count 1 --output /dev/null", 0, "",
+        "^$", "*");
+    row("a full disk leaves whole lines", FileLimit, read + "--count 5 --format csv --output FILE",
+        6, QRegularExpression::escape(QString::fromLatin1(Torn)) + "\n" + CsvLine.repeated(2),
+        "FILE cannot be written: File too large", "*");
     row("SIGTERM", Terminated, read + "--format csv", 0, Header + "(" + CsvLine + ")+", "", "*");
     row("hang-up", HangUp, read + "--format csv", 4, Header + "(" + CsvLine + ")+", "is lost", "*");
     row("hang-up and reconnect", HangUpReconnect, read + "--count 4 --format csv --reconnect", 0,
@@ -120,7 +151,11 @@ void TestCli::run_data()
     row("unknown command", Plain, "frobnicate", 2, "", "unknown command", "");
     row("option of another command", Plain, read + "--yes", 2, "", "--yes does not go with read",
         "");
-    row("interval below 0.1", Plain, "read --port PORT --interval 0.05", 2, "", "at least 0.1", "");
+    row("interval below 0.1", Plain, "read --port PORT --interval 0.05", 2, "", "from 0.1 to", "");
+    row("interval past a timer's range", Plain, "read --port PORT --interval 2147484", 2, "",
+        "from 0.1 to 86400", "");
+    row("timeout past a timer's range", Plain, "find --timeout 2147483648 PORT", 2, "",
+        "from 1 to 60000", "");
 
     row("calibration", Plain, calibrate, 0,
         record(R"(\{"mean":23\.5,"samples":3,"spread":0\})", "1", "succeeded"), "", "63 60 51 60");
@@ -136,6 +171,26 @@ void TestCli::run_data()
     row("reading unsettled", Unsettled, calibrate + " --settle 1 --tolerance 0 --settle-timeout 2",
         5, "", "did not settle within 2 s", "63 60");
     row("silent unit, no calibration", Silent, calibrate, 4, "", "no answer", "63");
+    row("settling slides its window", Settling,
+        "calibrate --port PORT temperature 23.5 --record FILE --reference-id -42 --settle 2 "
+        "--tolerance 0.1",
+        0,
+        R"(\{"as_found":\{"mean":21\.53,"samples":3,"spread":0\.1\},.*"reference_id":"-42",.*\n)",
+        "", "*");
+    row("settle timeout below the settling time", Plain,
+        calibrate + " --settle 5 --tolerance 0.1 --settle-timeout 2", 2, "", "at least --settle",
+        "");
+    row("SIGTERM during the as-left reading", TerminatedAsLeft, calibrate, 128 + SIGTERM,
+        record(R"(\{"cut_short":true,"mean":(23\.5|null),"samples":[0-2],"spread":(0|null)\})", "1",
+               "succeeded"),
+        "stopped by signal", "*");
+    row("a full disk keeps the record file whole", RecordLimit, calibrate, 6,
+        record(R"(\{"mean":23\.5,"samples":3,"spread":0\})", "1", "succeeded"),
+        "FILE cannot be written: File too large", "63 60 51 60");
+    row("a closed pipe, the record on stderr", PipeClosed, "calibrate --port PORT temperature 23.5",
+        6, "",
+        R"(stdout cannot be written: Broken pipe\ncorvane-cli: the record: \{.*"verdict":"succeeded")",
+        "63 60 51 60");
     row("missing port, no calibration", Plain,
         "calibrate temperature 23.5 --record FILE --port " + Missing, 3, "", "cannot be opened",
         "");
@@ -149,7 +204,9 @@ void TestCli::run_data()
     row("unknown channel", Plain, "calibrate --port PORT wind 1 --record FILE", 2, "",
         "unknown channel wind", "");
     row("reset unconfirmed", Plain, "reset --port PORT", 2, "", "needs --yes", "");
-    row("reset", Plain, "reset --port PORT --yes", 0, "", "factory settings", "63 56");
+    row("reset", Plain, "reset --port PORT --yes", 0, "", "factory settings", "63 60 56");
+    row("no reset through an echoing port", Echo, "reset --port PORT --yes", 4, "", "no unit there",
+        "63 60");
 }
 
 void TestCli::run()
@@ -176,6 +233,14 @@ void TestCli::run()
     arguments.replaceInStrings(QStringLiteral("PORT"), port);
     arguments.replaceInStrings(QStringLiteral("FILE"), file);
     out.replace(QStringLiteral("PORT"), QRegularExpression::escape(port));
+    err.replace(QStringLiteral("FILE"), QRegularExpression::escape(file));
+
+    QProcess cli;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    QString program = QStringLiteral(CORVANE_CLI);
+    QByteArray prefill;
+    std::unique_ptr<QSerialPort> holder;
+    QList<int> airReadings;
 
     bool alternate = false;
     switch (setup) {
@@ -211,11 +276,63 @@ void TestCli::run()
         unit.spoilNextAnswer(0x60, 3, 1, QByteArray("\x7F"));
         break;
     case ShortAnswer:
+    case LongAnswer: {
+        // Three fields, or four and a stray word: neither is the unit's 0x60 answer.
+        const QByteArray fields =
+            QByteArray::fromHex(setup == ShortAnswer ? "00D701C503F5" : "00D701C503F501920000");
+        connect(&unit, &SimulatedUnit::frameReceived, this,
+                [&unit, fields](const QByteArray &frame) {
+                    if (quint8(frame.at(1)) == 0x60)
+                        unit.spoilNextAnswer(0x60, 0, 12, SensorProtocol::pack(0x60, fields));
+                });
+        break;
+    }
+    case Echo:
+        unit.setSilent(true);
+        connect(&unit, &SimulatedUnit::frameReceived, &unit, &SimulatedUnit::sendRaw);
+        break;
+    case Held:
+        holder = std::make_unique<QSerialPort>(port);
+        QVERIFY(holder->open(QIODevice::ReadWrite));
+        break;
+    case Settling:
+        // The first reading confirms the unit; the as-found reading settles only once its
+        // window has left the 25.0 behind: 21.5, 21.5, 21.6.
+        airReadings = {250, 250, 215, 215, 216};
         connect(&unit, &SimulatedUnit::frameReceived, this, [&](const QByteArray &frame) {
-            if (quint8(frame.at(1)) == 0x60)
-                unit.spoilNextAnswer(0x60, 0, 12,
-                                     SensorProtocol::pack(0x60, QByteArray::fromHex("00D701C5")));
+            if (quint8(frame.at(1)) == 0x60 && !airReadings.isEmpty())
+                unit.setReading(SimulatedUnit::AirTemperature,
+                                airReadings.size() > 1 ? airReadings.takeFirst()
+                                                       : airReadings.first());
         });
+        break;
+    case ForeignLocale:
+        // Arabic-Indic digits in the locale, and an offset of half an hour west of UTC.
+        environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("ar_EG.UTF-8"));
+        environment.insert(QStringLiteral("LANG"), QStringLiteral("ar_EG.UTF-8"));
+        environment.insert(QStringLiteral("TZ"), QStringLiteral("<-0330>3:30"));
+        break;
+    case AheadOfUtc:
+        environment.insert(QStringLiteral("TZ"), QStringLiteral("<+0545>-5:45"));
+        break;
+    case FileLimit:
+    case RecordLimit: {
+        // The file may grow by so many bytes (prlimit sets the process's file size limit): two
+        // CSV lines and part of a third, or part of a record.
+        prefill = setup == FileLimit ? Torn : QByteArray("{\"earlier\":\"record\"}\n");
+        QFile earlier(file);
+        QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write(prefill) == prefill.size());
+        arguments.prepend(program);
+        arguments.prepend(QStringLiteral("--fsize=%1").arg(prefill.size() + 1 + 2 * 51 + 20));
+        program = QStringLiteral("prlimit");
+        break;
+    }
+    case PipeClosed:
+        // The reader of stdout is gone before the record is printed.
+        arguments = QStringList{QStringLiteral("-c"),
+                                QStringLiteral("set -o pipefail; \"$0\" \"$@\" | true"), program}
+            + arguments;
+        program = QStringLiteral("bash");
         break;
     case HeaderPresent: {
         QFile prefill(file);
@@ -227,12 +344,19 @@ void TestCli::run()
         break;
     }
 
-    QProcess cli;
     QByteArray stdoutBytes;
     connect(&cli, &QProcess::readyReadStandardOutput, this,
             [&] { stdoutBytes += cli.readAllStandardOutput(); });
-    cli.start(QStringLiteral(CORVANE_CLI), arguments);
+    cli.setProcessEnvironment(environment);
+    cli.start(program, arguments);
     QVERIFY(cli.waitForStarted());
+    if (setup == TerminatedAsLeft) {
+        QTRY_VERIFY_WITH_TIMEOUT(
+            unit.receivedBytes().contains(SensorProtocol::pack(0x51, QByteArray::fromHex("00EB"))),
+            10000);
+        QTest::qWait(300);
+        cli.terminate();
+    }
     if (setup == HangUp || setup == HangUpReconnect || setup == Terminated) {
         QTRY_VERIFY_WITH_TIMEOUT(stdoutBytes.count('\n') >= 2, 10000);
         if (setup == Terminated)
@@ -258,11 +382,13 @@ void TestCli::run()
     const bool output = arguments.contains(QStringLiteral("--output"));
     const QString printed = QString::fromUtf8(stdoutBytes);
     QVERIFY2(output ? printed.isEmpty() : whole.match(printed).hasMatch(), qPrintable(printed));
-    if (output || arguments.contains(QStringLiteral("--record"))) {
-        QFile written(file);
-        const QString text = written.open(QIODevice::ReadOnly) ? written.readAll() : QString();
-        QVERIFY2(whole.match(text).hasMatch(), qPrintable(text));
-    }
+    QFile written(file);
+    const QByteArray text = written.open(QIODevice::ReadOnly) ? written.readAll() : QByteArray();
+    // A record that did not fit leaves the file as it was.
+    if (setup == RecordLimit)
+        QCOMPARE(text, prefill);
+    else if (output || arguments.contains(QStringLiteral("--record")))
+        QVERIFY2(whole.match(QString::fromUtf8(text)).hasMatch(), text.constData());
     if (received != QLatin1String("*")) {
         QStringList commands;
         for (const SimulatedUnit::Frame &frame : unit.receivedFrames()) {

@@ -1,6 +1,8 @@
 #include "calibration.h"
 
 #include "cli.h"
+#include "interruptwatcher.h"
+#include "lineoutput.h"
 #include "portfinder.h"
 #include "samplewriter.h"
 #include "unitsession.h"
@@ -8,7 +10,6 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
@@ -17,28 +18,7 @@
 #include <cmath>
 #include <cstdio>
 
-#ifdef Q_OS_WIN
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 namespace {
-
-struct Channel
-{
-    const char *name;
-    quint8 command;
-    SensorProtocol::Field field;
-    const char *unit;
-};
-
-const Channel Channels[] = {
-    {"temperature", SensorProtocol::CalibrateAirTemperature, SensorProtocol::AirTemperature, "°C"},
-    {"humidity", SensorProtocol::CalibrateHumidity, SensorProtocol::Humidity, "%RH"},
-    {"pressure", SensorProtocol::CalibratePressure, SensorProtocol::Pressure, "kPa"},
-    {"oil", SensorProtocol::CalibrateOilTemperature, SensorProtocol::OilTemperature, "°C"},
-};
 
 constexpr int AnswerTimeoutMsecs = 2000;
 constexpr int SampleMsecs = 1000;
@@ -74,29 +54,16 @@ QJsonObject summaryOf(const QList<Sample> &samples)
 
 QJsonObject conditionsOf(const QByteArray &payload)
 {
-    const char *const keys[] = {"air_temperature_c", "humidity_rh", "pressure_kpa",
-                                "oil_temperature_c"};
     QJsonObject conditions;
-    for (int field = 0; field < 4; ++field)
-        conditions.insert(QLatin1String(keys[field]),
-                          SensorProtocol::measuredTenths(payload, SensorProtocol::Field(field))
-                              / 10.0);
+    for (const auto &channel : SensorProtocol::Channels)
+        conditions.insert(QLatin1String(channel.key),
+                          SensorProtocol::measuredTenths(payload, channel.field) / 10.0);
     return conditions;
 }
 
 QJsonValue textOrNull(const QString &text)
 {
     return text.isEmpty() ? QJsonValue() : QJsonValue(text);
-}
-
-// The record must survive a power cut right after the run.
-bool syncToDisk(QFile &file)
-{
-#ifdef Q_OS_WIN
-    return _commit(file.handle()) == 0;
-#else
-    return ::fsync(file.handle()) == 0;
-#endif
 }
 
 } // namespace
@@ -107,22 +74,21 @@ Calibration::Calibration(const Options &options)
 
 int Calibration::run()
 {
-    const auto channel = std::find_if(std::begin(Channels), std::end(Channels), [this](auto &c) {
-        return options.channel == QLatin1String(c.name);
-    });
-    if (channel == std::end(Channels)) {
+    const SensorProtocol::Channel *channel = SensorProtocol::channelNamed(options.channel);
+    if (!channel) {
         Cli::message(QStringLiteral("unknown channel %1: temperature, humidity, pressure or oil")
                          .arg(options.channel));
         return Cli::Usage;
     }
+    const quint8 command = channel->calibrationCommand;
     const SensorProtocol::CalibrationValue value =
-        SensorProtocol::calibrationValue(options.reference, channel->command);
+        SensorProtocol::calibrationValue(options.reference, command);
     if (value.verdict == SensorProtocol::CalibrationValue::NotANumber) {
         Cli::message(QStringLiteral("%1 is not a plain decimal number").arg(options.reference));
         return Cli::Usage;
     }
     if (value.verdict == SensorProtocol::CalibrationValue::OutOfRange) {
-        const SensorProtocol::Range range = SensorProtocol::calibrationRange(channel->command);
+        const SensorProtocol::Range range = SensorProtocol::calibrationRange(command);
         Cli::message(QStringLiteral("%1 is outside the %2 range %3 to %4")
                          .arg(options.reference, QLatin1String(channel->name))
                          .arg(range.lowest / 10.0)
@@ -131,14 +97,14 @@ int Calibration::run()
     }
     field = channel->field;
 
-    QFile record(options.recordPath);
-    if (!options.recordPath.isEmpty() && !record.open(QIODevice::WriteOnly | QIODevice::Append)) {
+    LineOutput record;
+    if (!options.recordPath.isEmpty() && !record.openFile(options.recordPath)) {
         Cli::message(options.recordPath + QStringLiteral(" cannot be written: ")
                      + record.errorString());
         return Cli::CannotWrite;
     }
     QString port;
-    const int chosen = PortFinder::choose(options.port, &port);
+    const int chosen = PortFinder::choose(options.port, options.allPorts, &port);
     if (chosen != Cli::Done)
         return chosen;
     UnitSession session;
@@ -149,10 +115,20 @@ int Calibration::run()
     if (asFound.exit != Cli::Done)
         return asFound.exit;
 
+    // From here on the unit may hold the new value: a signal no longer ends the program but the
+    // as-left reading, and the record is written all the same.
+    InterruptWatcher interrupts;
+    int signalNumber = 0;
+    bool readingAsLeft = false;
+    QObject::connect(&interrupts, &InterruptWatcher::interrupted, &session, [&](int number) {
+        signalNumber = number;
+        if (readingAsLeft)
+            session.interrupt();
+    });
     const QByteArray pack =
-        SensorProtocol::pack(channel->command, SensorProtocol::valuePayload(value.tenths));
+        SensorProtocol::pack(command, SensorProtocol::valuePayload(value.tenths));
     const QDateTime sentAt = QDateTime::currentDateTime();
-    const QByteArray answer = session.request(pack, channel->command, AnswerTimeoutMsecs);
+    const QByteArray answer = session.request(pack, command, AnswerTimeoutMsecs);
     int exit = Cli::Done;
     QString verdict = QStringLiteral("succeeded");
     if (answer.isEmpty()) {
@@ -166,9 +142,19 @@ int Calibration::run()
     }
     QJsonValue asLeft;
     if (exit == Cli::Done) {
+        // A signal while the unit answered leaves no as-left reading to take.
+        if (signalNumber != 0)
+            session.interrupt();
+        readingAsLeft = true;
         const Reading reading = takeReading(session, "as-left");
         exit = reading.exit;
         asLeft = reading.summary;
+    }
+    if (signalNumber != 0) {
+        Cli::message(QStringLiteral("stopped by signal %1 after the calibration went out; the "
+                                    "record is written")
+                         .arg(signalNumber));
+        exit = Cli::Signalled + signalNumber;
     }
     const int status = answer.isEmpty() ? -1 : SensorProtocol::calibrationStatus(answer);
 
@@ -189,14 +175,28 @@ int Calibration::run()
         {QStringLiteral("as_left"), asLeft},
         {QStringLiteral("conditions"), conditionsOf(asFound.lastPayload)},
     };
-    const QByteArray line = QJsonDocument(entry).toJson(QJsonDocument::Compact) + '\n';
-    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
-    std::fflush(stdout);
-    if (record.isOpen()
-        && (record.write(line) != line.size() || !record.flush() || !syncToDisk(record))) {
-        Cli::message(options.recordPath + QStringLiteral(" cannot be written: ")
-                     + record.errorString());
-        return Cli::CannotWrite;
+    return writeRecord(QJsonDocument(entry).toJson(QJsonDocument::Compact), record, exit);
+}
+
+int Calibration::writeRecord(const QByteArray &line, LineOutput &record, int exit)
+{
+    // The file first, synced, then stdout: whatever fails after, the record is on the disk.
+    bool kept = false;
+    if (record.isOpen()) {
+        kept = record.writeLine(line) && record.sync();
+        if (!kept) {
+            Cli::message(options.recordPath + QStringLiteral(" cannot be written: ")
+                         + record.errorString());
+            exit = Cli::CannotWrite;
+        }
+    }
+    LineOutput out;
+    if (!out.openStream(LineOutput::StandardOutput) || !out.writeLine(line)) {
+        Cli::message(QStringLiteral("stdout cannot be written: ") + out.errorString());
+        // The last place left, so that a record that is nowhere else is at least in the log.
+        if (!kept)
+            Cli::message(QStringLiteral("the record: ") + QString::fromUtf8(line));
+        exit = Cli::CannotWrite;
     }
     return exit;
 }
@@ -214,13 +214,22 @@ Calibration::Reading Calibration::takeReading(UnitSession &session, const char *
     QElapsedTimer clock;
     clock.start();
     for (qint64 due = 0;; due += SampleMsecs) {
-        if (!session.pause(int(due - clock.elapsed())))
-            return failed;
-        const QByteArray answer = session.request(SensorProtocol::pack(SensorProtocol::ReadAll),
-                                                  SensorProtocol::ReadAll, SampleMsecs);
-        const QByteArray payload = SensorProtocol::payload(answer);
-        if (answer.isEmpty()
-            || !SensorProtocol::hasField(payload, SensorProtocol::OilTemperature)) {
+        const bool paused = session.pause(int(due - clock.elapsed()));
+        const QByteArray answer = paused
+            ? session.request(SensorProtocol::pack(SensorProtocol::ReadAll),
+                              SensorProtocol::ReadAll, SampleMsecs)
+            : QByteArray();
+        if (session.isInterrupted()) {
+            // What was taken before the signal, marked as cut short.
+            QJsonObject summary = samples.isEmpty()
+                ? QJsonObject{{QStringLiteral("mean"), QJsonValue()},
+                              {QStringLiteral("spread"), QJsonValue()},
+                              {QStringLiteral("samples"), 0}}
+                : summaryOf(samples);
+            summary.insert(QStringLiteral("cut_short"), true);
+            return {Cli::Done, summary, lastPayload};
+        }
+        if (answer.isEmpty()) {
             if (session.isLost())
                 return failed;
             Cli::message(QStringLiteral("no intact answer to an %1 sample").arg(which));
@@ -230,8 +239,8 @@ Calibration::Reading Calibration::takeReading(UnitSession &session, const char *
             return failed;
         }
         unanswered = 0;
-        lastPayload = payload;
-        samples << Sample{due, SensorProtocol::measuredTenths(payload, field)};
+        lastPayload = SensorProtocol::payload(answer);
+        samples << Sample{due, SensorProtocol::measuredTenths(lastPayload, field)};
         if (!settling) {
             if (samples.size() == PlainSamples)
                 return {Cli::Done, summaryOf(samples), lastPayload};

@@ -1,6 +1,8 @@
 #include "cli.h"
 
-#include <cstdio>
+#include "lineoutput.h"
+
+#include <QStringList>
 
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -12,9 +14,19 @@ namespace Cli {
 
 void message(const QString &text)
 {
-    const QByteArray line = "corvane-cli: " + text.toUtf8() + '\n';
-    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
-    std::fflush(stderr);
+    static LineOutput stderrLines;
+    if (!stderrLines.isOpen())
+        stderrLines.openStream(LineOutput::StandardError);
+    // A message with line breaks (a library's) still takes one line.
+    QString line = text;
+    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    stderrLines.writeLine("corvane-cli: " + line.toUtf8());
+}
+
+void installMessageHandler()
+{
+    qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext &, const QString &text) { message(text); });
 }
 
 bool isTerminal(int fd)

@@ -1,11 +1,12 @@
 #include "interruptwatcher.h"
 
+#include <csignal>
+
 #ifdef Q_OS_WIN
 #include <windows.h>
 #else
 #include <QSocketNotifier>
 
-#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
 #endif
@@ -19,16 +20,18 @@ BOOL WINAPI onConsoleEvent(DWORD event)
 {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
         return FALSE;
-    QMetaObject::invokeMethod(watcher, &InterruptWatcher::interrupted, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(watcher, "interrupted", Qt::QueuedConnection, Q_ARG(int, SIGINT));
     return TRUE;
 }
 #else
+const int Watched[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction previous[sizeof Watched / sizeof *Watched];
 int signalPipe[2] = {-1, -1};
 
 // Only async-signal-safe work here; the event loop picks the byte up.
-void onSignal(int)
+void onSignal(int number)
 {
-    const char byte = 1;
+    const char byte = char(number);
     const ssize_t written = ::write(signalPipe[1], &byte, 1);
     static_cast<void>(written);
 }
@@ -46,15 +49,31 @@ InterruptWatcher::InterruptWatcher(QObject *parent)
         return;
     auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, [this] {
-        char drain[16];
-        while (::read(signalPipe[0], drain, sizeof drain) > 0) { }
-        emit interrupted();
+        char number = 0;
+        while (::read(signalPipe[0], &number, 1) > 0)
+            emit interrupted(number);
     });
     struct sigaction action = {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    for (size_t i = 0; i < sizeof Watched / sizeof *Watched; ++i)
+        ::sigaction(Watched[i], &action, &previous[i]);
+#endif
+}
+
+InterruptWatcher::~InterruptWatcher()
+{
+#ifdef Q_OS_WIN
+    SetConsoleCtrlHandler(onConsoleEvent, FALSE);
+    watcher = nullptr;
+#else
+    if (signalPipe[0] < 0)
+        return;
+    for (size_t i = 0; i < sizeof Watched / sizeof *Watched; ++i)
+        ::sigaction(Watched[i], &previous[i], nullptr);
+    ::close(signalPipe[0]);
+    ::close(signalPipe[1]);
+    signalPipe[0] = signalPipe[1] = -1;
 #endif
 }

@@ -3,17 +3,20 @@
 
 #include <QObject>
 
-// Turns Ctrl-C and SIGTERM (Ctrl-C and Ctrl-Break on a Windows console) into a signal on the
-// event loop, so that a command stops between two of its lines, never inside one.
+// Turns Ctrl-C, SIGTERM and SIGHUP (Ctrl-C and Ctrl-Break on a Windows console) into a signal on
+// the event loop, so that a command stops between two of its steps, never inside one. While one
+// exists the program is not ended by them; the system's handling returns when it is destroyed.
 class InterruptWatcher : public QObject
 {
     Q_OBJECT
 
 public:
     explicit InterruptWatcher(QObject *parent = nullptr);
+    ~InterruptWatcher() override;
 
 signals:
-    void interrupted();
+    // The signal's number (SIGINT for a console's Ctrl-C or Ctrl-Break on Windows).
+    void interrupted(int signalNumber);
 };
 
 #endif // INTERRUPTWATCHER_H

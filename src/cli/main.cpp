@@ -4,6 +4,7 @@
 #include "calibration.h"
 #include "cli.h"
 #include "interruptwatcher.h"
+#include "lineoutput.h"
 #include "portfinder.h"
 #include "reader.h"
 #include "samplewriter.h"
@@ -13,7 +14,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QHash>
+#include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLoggingCategory>
@@ -22,30 +23,22 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
-#include <cstdio>
+#include <csignal>
+#include <vector>
 
 namespace {
 
-const char *const Description =
-    R"(The Corvane sensor unit from the command line: find it, log its readings, calibrate
-it with a record.
+const char *const Summary = "The Corvane sensor unit from the command line: find it, log its "
+                            "readings,\ncalibrate it with a record.";
 
-Commands:
-  ports            The serial ports the system lists: description, manufacturer,
-                   serial number, VID:PID, whether it can be opened now.
-  find [PORT...]   Greets each port (default: every listed port) and prints those
-                   where the unit answers within --timeout.
-  read             One line per reading, every --interval seconds, until --count
-                   lines, --duration seconds, Ctrl-C or SIGTERM.
-  calibrate CHANNEL VALUE
-                   Calibrates temperature, humidity, pressure or oil to the
-                   reference VALUE in the channel's unit (a plain decimal number,
-                   e.g. -12.5), between the as-found and the as-left reading, and
-                   prints the record as one JSON line.
-  reset            Resets the unit to its factory settings.
-PORT is a name the system lists (ttyUSB0, COM3) or a device path. Without --port
-the one port where the unit answers is used.
+const char *const Notes =
+    R"(PORT is a name the system lists (ttyUSB0, COM3) or a device path. Without --port
+the one unit found is used; a search greets only USB serial adapters (ports with
+a vendor and product id), every listed port with --all-ports, since built-in and
+Bluetooth ports may have other equipment listening.
 
 Exit codes:
   0  done
@@ -55,31 +48,76 @@ Exit codes:
   3  the port cannot be opened (missing, busy, no permission)
   4  no unit answered, or the device was lost
   5  the reading did not settle in time
-  6  an output or record file cannot be written)";
+  6  an output or record file cannot be written (a record that could not be
+     written to its file is still printed on stdout, else on stderr)
+  128+N  calibrate was stopped by signal N after the calibration went out; its
+     record, with the as-left reading marked cut_short, is written)";
 
-// QCommandLineParser takes -12.5 for options -1, -2 and so on; a negative number is handed to it
-// under this mark and taken back afterwards.
-const QString NumberMark = QStringLiteral("\x1F");
-
-QString unmarked(const QString &argument)
+// A command line option: its name, help and, for a number, the range it takes.
+struct Option
 {
-    return argument.startsWith(NumberMark) ? argument.mid(1) : argument;
+    const char *name;
+    const char *valueName; // nullptr: a switch
+    const char *help;
+    double minimum = 0;
+    double maximum = 0; // 0: not a number
+};
+
+const Option Options[] = {
+    {"port", "PORT", "The unit's port."},
+    {"all-ports", nullptr,
+     "Without --port: greet every listed port, not only USB serial adapters."},
+    {"format", "FORMAT", "text, csv (read) or jsonl; text on a terminal, jsonl otherwise."},
+    {"timeout", "MS", "find: how long to wait, default 500, at most 60000.", 1, 60000},
+    {"interval", "S", "read: seconds between samples, default 1, from 0.1 to 86400.", 0.1, 86400},
+    {"count", "N", "read: stop after N lines (at most 1000000000).", 1, 1e9},
+    {"duration", "S", "read: stop after S seconds (at most 10 years).", 0.1, 315360000},
+    {"output", "FILE",
+     "read: append to FILE instead of stdout (CSV header only into an empty file)."},
+    {"reconnect", nullptr, "read: when the unit is lost, open the port again every second."},
+    {"record", "FILE", "calibrate: append the record to FILE and sync it to disk."},
+    {"operator", "NAME", "calibrate: who calibrates, for the record."},
+    {"reference-id", "ID", "calibrate: the reference instrument, for the record."},
+    {"settle", "S",
+     "calibrate: take a reading once its spread over S seconds is at most --tolerance, instead "
+     "of the mean of 3 samples (1 to 3600).",
+     1, 3600},
+    {"tolerance", "T", "calibrate: the largest spread, in the channel's unit (0 to 6553.5).", 0,
+     6553.5},
+    {"settle-timeout", "S",
+     "calibrate: give up settling after S seconds, default 10 x --settle, at least --settle, at "
+     "most 86400.",
+     1, 86400},
+    {"yes", nullptr, "reset: do not ask."},
+    {"trace", nullptr, "Print the link's trace lines on stderr."},
+};
+
+const Option *optionNamed(const QString &name)
+{
+    for (const Option &option : Options) {
+        if (name == QLatin1String(option.name))
+            return &option;
+    }
+    return nullptr;
 }
 
-// The option's value as a finite number of at least the minimum, or the default when it is not
-// given; false, said on stderr, when it is no such number.
-bool numberOption(const QCommandLineParser &parser, const char *name, double minimum, double *value)
+// The option's value as a number in its range, or the default when it is not given; false, said
+// on stderr, when it is no such number.
+bool numberOption(const QCommandLineParser &parser, const char *name, double *value)
 {
-    const QString option = QLatin1String(name);
-    if (!parser.isSet(option))
+    const Option *option = optionNamed(QLatin1String(name));
+    const QString text = parser.value(QLatin1String(name));
+    if (!parser.isSet(QLatin1String(name)))
         return true;
     bool isNumber = false;
-    const double number = unmarked(parser.value(option)).toDouble(&isNumber);
-    if (!isNumber || !std::isfinite(number) || number < minimum) {
-        Cli::message(QStringLiteral("--%1 takes a number of at least %2, not %3")
-                         .arg(option)
-                         .arg(minimum)
-                         .arg(unmarked(parser.value(option))));
+    const double number = text.toDouble(&isNumber);
+    if (!isNumber || !std::isfinite(number) || number < option->minimum
+        || number > option->maximum) {
+        Cli::message(QStringLiteral("--%1 takes a number from %2 to %3, not %4")
+                         .arg(QLatin1String(name))
+                         .arg(option->minimum, 0, 'g', 12)
+                         .arg(option->maximum, 0, 'g', 12)
+                         .arg(text));
         return false;
     }
     *value = number;
@@ -105,18 +143,26 @@ SampleWriter::Format defaultFormat(bool toFile)
     return !toFile && Cli::isTerminal(1) ? SampleWriter::Text : SampleWriter::JsonLines;
 }
 
-void printLine(const QString &line)
+// The port to use: the one named, or the one found; Usage for a --port left empty (an unset
+// variable in a script), which must never mean "whichever unit answers".
+int portOption(const QCommandLineParser &parser, QString *port)
 {
-    const QByteArray bytes = line.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
+    if (parser.isSet(QStringLiteral("port")) && parser.value(QStringLiteral("port")).isEmpty()) {
+        Cli::message(QStringLiteral("--port is empty"));
+        return Cli::Usage;
+    }
+    return PortFinder::choose(parser.value(QStringLiteral("port")),
+                              parser.isSet(QStringLiteral("all-ports")), port);
 }
 
-int listPorts(const QCommandLineParser &parser)
+int listPorts(const QCommandLineParser &parser, const QStringList &)
 {
     SampleWriter::Format format = defaultFormat(false);
     if (!formatOption(parser, {QStringLiteral("text"), QStringLiteral("jsonl")}, &format))
         return Cli::Usage;
+    LineOutput out;
+    if (!out.openStream(LineOutput::StandardOutput))
+        return Cli::CannotWrite;
     const auto ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : ports) {
         const bool canOpen = !SerialCommon::probePorts({info.systemLocation()}).isEmpty();
@@ -125,6 +171,7 @@ int listPorts(const QCommandLineParser &parser)
                   .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
                   .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'))
             : QString();
+        QByteArray line;
         if (format == SampleWriter::JsonLines) {
             const QJsonObject port{
                 {QStringLiteral("port"), info.portName()},
@@ -135,17 +182,22 @@ int listPorts(const QCommandLineParser &parser)
                 {QStringLiteral("vid_pid"), vidPid},
                 {QStringLiteral("can_open"), canOpen},
             };
-            printLine(QString::fromUtf8(QJsonDocument(port).toJson(QJsonDocument::Compact)));
-            continue;
+            line = QJsonDocument(port).toJson(QJsonDocument::Compact);
+        } else {
+            QStringList fields{info.portName(), info.description(), info.manufacturer(),
+                               info.serialNumber(), vidPid};
+            for (QString &field : fields) {
+                if (field.isEmpty())
+                    field = QStringLiteral("-");
+            }
+            fields << (canOpen ? QStringLiteral("can be opened")
+                               : QStringLiteral("cannot be opened"));
+            line = fields.join(QStringLiteral("  ")).toUtf8();
         }
-        QStringList fields{info.portName(), info.description(), info.manufacturer(),
-                           info.serialNumber(), vidPid};
-        for (QString &field : fields) {
-            if (field.isEmpty())
-                field = QStringLiteral("-");
+        if (!out.writeLine(line)) {
+            Cli::message(QStringLiteral("stdout cannot be written: ") + out.errorString());
+            return Cli::CannotWrite;
         }
-        fields << (canOpen ? QStringLiteral("can be opened") : QStringLiteral("cannot be opened"));
-        printLine(fields.join(QStringLiteral("  ")));
     }
     return Cli::Done;
 }
@@ -153,11 +205,22 @@ int listPorts(const QCommandLineParser &parser)
 int findUnit(const QCommandLineParser &parser, const QStringList &ports)
 {
     double timeout = 500;
-    if (!numberOption(parser, "timeout", 1, &timeout))
+    if (!numberOption(parser, "timeout", &timeout))
         return Cli::Usage;
-    const QStringList found = PortFinder::find(ports, qRound(timeout));
-    for (const QString &port : found)
-        printLine(port);
+    if (ports.contains(QString())) {
+        Cli::message(QStringLiteral("find takes port names, not an empty one"));
+        return Cli::Usage;
+    }
+    const QStringList found =
+        PortFinder::find(ports, qRound(timeout), parser.isSet(QStringLiteral("all-ports")));
+    LineOutput out;
+    for (const QString &port : found) {
+        if ((!out.isOpen() && !out.openStream(LineOutput::StandardOutput))
+            || !out.writeLine(port.toUtf8())) {
+            Cli::message(QStringLiteral("stdout cannot be written: ") + out.errorString());
+            return Cli::CannotWrite;
+        }
+    }
     if (found.isEmpty()) {
         Cli::message(QStringLiteral("no unit answered"));
         return Cli::NoUnit;
@@ -165,42 +228,73 @@ int findUnit(const QCommandLineParser &parser, const QStringList &ports)
     return Cli::Done;
 }
 
-int readUnit(const QCommandLineParser &parser)
+int readUnit(const QCommandLineParser &parser, const QStringList &)
 {
     double interval = 1;
     double count = 0;
     double duration = 0;
     const QString output = parser.value(QStringLiteral("output"));
     SampleWriter::Format format = defaultFormat(!output.isEmpty());
-    if (!numberOption(parser, "interval", 0.1, &interval)
-        || !numberOption(parser, "count", 1, &count)
-        || !numberOption(parser, "duration", 0.1, &duration)
+    if (!numberOption(parser, "interval", &interval) || !numberOption(parser, "count", &count)
+        || !numberOption(parser, "duration", &duration)
         || !formatOption(parser,
                          {QStringLiteral("text"), QStringLiteral("csv"), QStringLiteral("jsonl")},
                          &format))
         return Cli::Usage;
-    if (count != std::floor(count) || count > 1e9) {
+    if (count != std::floor(count)) {
         Cli::message(QStringLiteral("--count takes a whole number of lines"));
+        return Cli::Usage;
+    }
+    if (parser.isSet(QStringLiteral("output")) && output.isEmpty()) {
+        Cli::message(QStringLiteral("--output is empty"));
         return Cli::Usage;
     }
     SampleWriter writer;
     if (!writer.open(output, format)) {
-        Cli::message(output + QStringLiteral(" cannot be written: ") + writer.errorString());
+        Cli::message((output.isEmpty() ? QStringLiteral("stdout") : output)
+                     + QStringLiteral(" cannot be written: ") + writer.errorString());
         return Cli::CannotWrite;
     }
     Reader::Options options;
-    const int chosen = PortFinder::choose(parser.value(QStringLiteral("port")), &options.port);
+    const int chosen = portOption(parser, &options.port);
     if (chosen != Cli::Done)
         return chosen;
     options.intervalMsecs = qRound(interval * 1000);
-    options.count = int(count);
-    options.durationMsecs = int(std::min(duration * 1000, 2e9));
     options.reconnect = parser.isSet(QStringLiteral("reconnect"));
-    Reader reader(options, &writer);
+    Reader reader(options);
+    qint64 lines = 0;
+    QObject::connect(&reader, &Reader::reading, [&](const SensorProtocol::Reading &reading) {
+        if (!writer.write(reading)) {
+            Cli::message((output.isEmpty() ? QStringLiteral("stdout") : output)
+                         + QStringLiteral(" cannot be written: ") + writer.errorString());
+            QCoreApplication::exit(Cli::CannotWrite);
+        } else if (count > 0 && ++lines >= count) {
+            QCoreApplication::exit(Cli::Done);
+        }
+    });
+    QObject::connect(&reader, &Reader::finished, &QCoreApplication::exit);
+    // A timer runs at most about 24 days; a longer run is timed in steps toward its deadline.
+    QDeadlineTimer deadline(qint64(duration * 1000), Qt::PreciseTimer);
+    QTimer durationTimer;
+    durationTimer.setSingleShot(true);
+    durationTimer.setTimerType(Qt::PreciseTimer);
+    const auto untilDeadline = [&] {
+        if (deadline.hasExpired()) {
+            QCoreApplication::exit(Cli::Done);
+            return;
+        }
+        durationTimer.start(int(std::min<qint64>(deadline.remainingTime(), INT_MAX)));
+    };
+    QObject::connect(&durationTimer, &QTimer::timeout, untilDeadline);
+    if (duration > 0)
+        untilDeadline();
     InterruptWatcher interrupts;
-    QObject::connect(&interrupts, &InterruptWatcher::interrupted, &reader, &Reader::stop);
+    QObject::connect(&interrupts, &InterruptWatcher::interrupted,
+                     [] { QCoreApplication::exit(Cli::Done); });
     QTimer::singleShot(0, &reader, &Reader::start);
-    return QCoreApplication::exec();
+    const int exit = QCoreApplication::exec();
+    reader.stop();
+    return exit;
 }
 
 int calibrateUnit(const QCommandLineParser &parser, const QStringList &arguments)
@@ -210,21 +304,35 @@ int calibrateUnit(const QCommandLineParser &parser, const QStringList &arguments
         return Cli::Usage;
     }
     Calibration::Options options;
+    if (parser.isSet(QStringLiteral("port")) && parser.value(QStringLiteral("port")).isEmpty()) {
+        Cli::message(QStringLiteral("--port is empty"));
+        return Cli::Usage;
+    }
     options.port = parser.value(QStringLiteral("port"));
+    options.allPorts = parser.isSet(QStringLiteral("all-ports"));
     options.channel = arguments.at(0);
     options.reference = arguments.at(1);
     options.recordPath = parser.value(QStringLiteral("record"));
     options.operatorName = parser.value(QStringLiteral("operator"));
     options.referenceId = parser.value(QStringLiteral("reference-id"));
     double tolerance = -1;
-    if (!numberOption(parser, "settle", 1, &options.settleSecs)
-        || !numberOption(parser, "tolerance", 0, &tolerance)
-        || !numberOption(parser, "settle-timeout", 1, &options.settleTimeoutSecs))
+    if (!numberOption(parser, "settle", &options.settleSecs)
+        || !numberOption(parser, "tolerance", &tolerance)
+        || !numberOption(parser, "settle-timeout", &options.settleTimeoutSecs))
         return Cli::Usage;
     if ((options.settleSecs > 0) != (tolerance >= 0)
         || (options.settleTimeoutSecs > 0 && options.settleSecs == 0)) {
         Cli::message(QStringLiteral("--settle and --tolerance go together; --settle-timeout "
                                     "needs them"));
+        return Cli::Usage;
+    }
+    if (options.settleTimeoutSecs > 0 && options.settleTimeoutSecs < options.settleSecs) {
+        Cli::message(QStringLiteral("--settle-timeout must be at least --settle: a reading "
+                                    "cannot settle in less time than it is watched"));
+        return Cli::Usage;
+    }
+    if (parser.isSet(QStringLiteral("record")) && options.recordPath.isEmpty()) {
+        Cli::message(QStringLiteral("--record is empty"));
         return Cli::Usage;
     }
     options.toleranceTenths = tolerance * 10;
@@ -233,7 +341,7 @@ int calibrateUnit(const QCommandLineParser &parser, const QStringList &arguments
     return Calibration(options).run();
 }
 
-int resetUnit(const QCommandLineParser &parser)
+int resetUnit(const QCommandLineParser &parser, const QStringList &)
 {
     if (!parser.isSet(QStringLiteral("yes"))) {
         if (!Cli::isTerminal(0)) {
@@ -249,7 +357,7 @@ int resetUnit(const QCommandLineParser &parser)
         }
     }
     QString port;
-    const int chosen = PortFinder::choose(parser.value(QStringLiteral("port")), &port);
+    const int chosen = portOption(parser, &port);
     if (chosen != Cli::Done)
         return chosen;
     UnitSession session;
@@ -266,67 +374,134 @@ int resetUnit(const QCommandLineParser &parser)
     return Cli::Done;
 }
 
+// A command: its name, what it takes, its help, its options and what runs it.
+struct Command
+{
+    const char *name;
+    const char *arguments; // "" when it takes none
+    const char *help;
+    std::vector<const char *> options;
+    int (*run)(const QCommandLineParser &, const QStringList &);
+};
+
+const Command Commands[] = {
+    {"ports",
+     "",
+     "The serial ports the system lists: description, manufacturer, serial number, VID:PID, "
+     "whether it can be opened now.",
+     {"format"},
+     listPorts},
+    {"find",
+     "[PORT...]",
+     "Greets each port (default: every USB serial adapter) and prints those where the unit "
+     "answers within --timeout.",
+     {"timeout", "all-ports"},
+     findUnit},
+    {"read",
+     "",
+     "One line per reading, every --interval seconds, until --count lines, --duration seconds, "
+     "Ctrl-C or SIGTERM.",
+     {"port", "all-ports", "interval", "count", "duration", "format", "output", "reconnect"},
+     readUnit},
+    {"calibrate",
+     "CHANNEL VALUE",
+     "Calibrates temperature, humidity, pressure or oil to the reference VALUE in the channel's "
+     "unit (a plain decimal number, e.g. -12.5), between the as-found and the as-left reading, "
+     "and prints the record as one JSON line.",
+     {"port", "all-ports", "record", "operator", "reference-id", "settle", "tolerance",
+      "settle-timeout"},
+     calibrateUnit},
+    {"reset",
+     "",
+     "Resets the unit to its factory settings.",
+     {"port", "all-ports", "yes"},
+     resetUnit},
+};
+
+QString commandNames()
+{
+    QStringList names;
+    for (const Command &command : Commands)
+        names << QLatin1String(command.name);
+    return names.mid(0, names.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" or ")
+        + names.last();
+}
+
+// The description --help shows: the commands from the table, each with its help wrapped.
+QString description()
+{
+    QString text = QLatin1String(Summary) + QStringLiteral("\n\nCommands:\n");
+    for (const Command &command : Commands) {
+        const QString head = QStringLiteral("  %1 %2").arg(QLatin1String(command.name),
+                                                           QLatin1String(command.arguments));
+        QString line = head.leftJustified(19);
+        if (head.size() > 18)
+            line = head + QStringLiteral("\n") + QString(19, QLatin1Char(' '));
+        for (const QString &word : QString::fromUtf8(command.help).split(QLatin1Char(' '))) {
+            const int lineStart = text.size() + line.lastIndexOf(QLatin1Char('\n')) + 1;
+            if (text.size() + line.size() - lineStart + word.size() > 79
+                && !line.endsWith(QLatin1Char(' '))) {
+                line += QStringLiteral("\n") + QString(19, QLatin1Char(' '));
+            } else if (!line.endsWith(QLatin1Char(' '))) {
+                line += QLatin1Char(' ');
+            }
+            line += word;
+        }
+        text += line + QLatin1Char('\n');
+    }
+    return text + QLatin1Char('\n') + QLatin1String(Notes);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+#ifdef Q_OS_UNIX
+    // A closed pipe or a file over its size limit fails the write, which is reported and ends
+    // the command in order, instead of killing the program mid-record.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("corvane-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
+    Cli::installMessageHandler();
+    qRegisterMetaType<SensorProtocol::Reading>();
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromUtf8(Description));
+    parser.setApplicationDescription(description());
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
-    parser.addOptions({
-        {QStringLiteral("trace"), QStringLiteral("Print the link's trace lines on stderr.")},
-        {QStringLiteral("port"), QStringLiteral("The unit's port."), QStringLiteral("PORT")},
-        {QStringLiteral("format"),
-         QStringLiteral("text, csv (read) or jsonl; text on a terminal, jsonl otherwise."),
-         QStringLiteral("FORMAT")},
-        {QStringLiteral("timeout"), QStringLiteral("find: how long to wait, default 500."),
-         QStringLiteral("MS")},
-        {QStringLiteral("interval"),
-         QStringLiteral("read: seconds between samples, default 1, at least 0.1."),
-         QStringLiteral("S")},
-        {QStringLiteral("count"), QStringLiteral("read: stop after N lines."), QStringLiteral("N")},
-        {QStringLiteral("duration"), QStringLiteral("read: stop after S seconds."),
-         QStringLiteral("S")},
-        {QStringLiteral("output"),
-         QStringLiteral("read: append to FILE instead of stdout (CSV header only into an empty "
-                        "file)."),
-         QStringLiteral("FILE")},
-        {QStringLiteral("reconnect"),
-         QStringLiteral("read: when the unit is lost, open the port again every second.")},
-        {QStringLiteral("record"),
-         QStringLiteral("calibrate: append the record to FILE and sync it to disk."),
-         QStringLiteral("FILE")},
-        {QStringLiteral("operator"), QStringLiteral("calibrate: who calibrates, for the record."),
-         QStringLiteral("NAME")},
-        {QStringLiteral("reference-id"),
-         QStringLiteral("calibrate: the reference instrument, for the record."),
-         QStringLiteral("ID")},
-        {QStringLiteral("settle"),
-         QStringLiteral("calibrate: take a reading once its spread over S seconds is at most "
-                        "--tolerance, instead of the mean of 3 samples."),
-         QStringLiteral("S")},
-        {QStringLiteral("tolerance"),
-         QStringLiteral("calibrate: the largest spread, in the channel's unit."),
-         QStringLiteral("T")},
-        {QStringLiteral("settle-timeout"),
-         QStringLiteral("calibrate: give up settling after S seconds, default 10 x --settle."),
-         QStringLiteral("S")},
-        {QStringLiteral("yes"), QStringLiteral("reset: do not ask.")},
-    });
-    parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("ports, find, read, calibrate or reset."),
+    for (const Option &option : Options) {
+        parser.addOption(
+            option.valueName
+                ? QCommandLineOption(QLatin1String(option.name), QLatin1String(option.help),
+                                     QLatin1String(option.valueName))
+                : QCommandLineOption(QLatin1String(option.name), QLatin1String(option.help)));
+    }
+    parser.addPositionalArgument(QStringLiteral("command"), commandNames() + QLatin1Char('.'),
                                  QStringLiteral("COMMAND [ARGUMENT...]"));
 
-    QStringList arguments = QCoreApplication::arguments();
+    // The parser takes a negative number standing as an argument (calibrate oil -12.5) for
+    // options -1, -2 and so on: such an argument is marked for it and unmarked afterwards. An
+    // option's value is never marked, since the parser takes the next argument as it is.
+    const QString mark = QStringLiteral("\x1F");
     const QRegularExpression negativeNumber(QStringLiteral("^-\\.?[0-9]"));
-    for (QString &argument : arguments) {
+    QStringList arguments = QCoreApplication::arguments();
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString &argument = arguments.at(i);
+        if (argument == QLatin1String("--"))
+            break;
+        const Option *option =
+            argument.startsWith(QLatin1String("--")) && !argument.contains(QLatin1Char('='))
+            ? optionNamed(argument.mid(2))
+            : nullptr;
+        if (option && option->valueName) {
+            ++i;
+            continue;
+        }
         if (negativeNumber.match(argument).hasMatch())
-            argument.prepend(NumberMark);
+            arguments[i].prepend(mark);
     }
     if (!parser.parse(arguments)) {
         Cli::message(parser.errorText());
@@ -335,11 +510,13 @@ int main(int argc, char *argv[])
     // Printed here, not by the parser: on Windows it shows them in a message box when it finds no
     // console, and a script waiting for the output would hang on it.
     if (parser.isSet(help) || parser.isSet(version)) {
-        const QString text = parser.isSet(help) ? parser.helpText()
+        LineOutput out;
+        const QString text = parser.isSet(help) ? parser.helpText().trimmed()
                                                 : QCoreApplication::applicationName()
-                + QLatin1Char(' ') + QCoreApplication::applicationVersion() + QLatin1Char('\n');
-        std::fputs(text.toLocal8Bit().constData(), stdout);
-        return Cli::Done;
+                + QLatin1Char(' ') + QCoreApplication::applicationVersion();
+        return out.openStream(LineOutput::StandardOutput) && out.writeLine(text.toUtf8())
+            ? Cli::Done
+            : Cli::CannotWrite;
     }
     // The link traces by default for the window's log; here only on request.
     QLoggingCategory::setFilterRules(parser.isSet(QStringLiteral("trace"))
@@ -348,47 +525,30 @@ int main(int argc, char *argv[])
 
     QStringList positional;
     for (const QString &argument : parser.positionalArguments())
-        positional << unmarked(argument);
+        positional << (argument.startsWith(mark) ? argument.mid(1) : argument);
     if (positional.isEmpty()) {
-        Cli::message(QStringLiteral("no command: ports, find, read, calibrate or reset (--help)"));
+        Cli::message(QStringLiteral("no command: %1 (--help)").arg(commandNames()));
         return Cli::Usage;
     }
-    const QString command = positional.takeFirst();
-    const QHash<QString, QStringList> commandOptions{
-        {QStringLiteral("ports"), {QStringLiteral("format")}},
-        {QStringLiteral("find"), {QStringLiteral("timeout")}},
-        {QStringLiteral("read"),
-         {QStringLiteral("port"), QStringLiteral("interval"), QStringLiteral("count"),
-          QStringLiteral("duration"), QStringLiteral("format"), QStringLiteral("output"),
-          QStringLiteral("reconnect")}},
-        {QStringLiteral("calibrate"),
-         {QStringLiteral("port"), QStringLiteral("record"), QStringLiteral("operator"),
-          QStringLiteral("reference-id"), QStringLiteral("settle"), QStringLiteral("tolerance"),
-          QStringLiteral("settle-timeout")}},
-        {QStringLiteral("reset"), {QStringLiteral("port"), QStringLiteral("yes")}},
-    };
-    if (!commandOptions.contains(command)) {
-        Cli::message(QStringLiteral("unknown command %1: ports, find, read, calibrate or reset")
-                         .arg(command));
+    const QString name = positional.takeFirst();
+    const auto command =
+        std::find_if(std::begin(Commands), std::end(Commands),
+                     [&](const Command &c) { return name == QLatin1String(c.name); });
+    if (command == std::end(Commands)) {
+        Cli::message(QStringLiteral("unknown command %1: %2").arg(name, commandNames()));
         return Cli::Usage;
     }
-    for (const QString &name : parser.optionNames()) {
-        if (name != QLatin1String("trace") && !commandOptions.value(command).contains(name)) {
-            Cli::message(QStringLiteral("--%1 does not go with %2").arg(name, command));
+    for (const QString &option : parser.optionNames()) {
+        const bool belongs = std::any_of(command->options.begin(), command->options.end(),
+                                         [&](const char *o) { return option == QLatin1String(o); });
+        if (!belongs && option != QLatin1String("trace")) {
+            Cli::message(QStringLiteral("--%1 does not go with %2").arg(option, name));
             return Cli::Usage;
         }
     }
-    if (command == QLatin1String("find"))
-        return findUnit(parser, positional);
-    if (command == QLatin1String("calibrate"))
-        return calibrateUnit(parser, positional);
-    if (!positional.isEmpty()) {
-        Cli::message(QStringLiteral("%1 takes no arguments").arg(command));
+    if (!*command->arguments && !positional.isEmpty()) {
+        Cli::message(QStringLiteral("%1 takes no arguments").arg(name));
         return Cli::Usage;
     }
-    if (command == QLatin1String("ports"))
-        return listPorts(parser);
-    if (command == QLatin1String("read"))
-        return readUnit(parser);
-    return resetUnit(parser);
+    return command->run(parser, positional);
 }

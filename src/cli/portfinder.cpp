@@ -1,7 +1,7 @@
 #include "portfinder.h"
 
 #include "cli.h"
-#include "serialcommon.h"
+#include "reader.h"
 
 #include <QEventLoop>
 #include <QSerialPortInfo>
@@ -14,35 +14,47 @@ namespace {
 constexpr int ChooseTimeoutMsecs = 500;
 }
 
-QStringList PortFinder::find(QStringList ports, int timeoutMsecs)
+QStringList PortFinder::listedPorts(bool allPorts)
 {
-    if (ports.isEmpty()) {
-        const auto listed = QSerialPortInfo::availablePorts();
-        for (const QSerialPortInfo &info : listed)
+    QStringList ports;
+    const auto listed = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : listed) {
+        if (allPorts || (info.hasVendorIdentifier() && info.hasProductIdentifier()))
             ports << info.portName();
     }
+    return ports;
+}
+
+QStringList PortFinder::find(QStringList ports, int timeoutMsecs, bool allPorts)
+{
+    if (ports.isEmpty())
+        ports = listedPorts(allPorts);
     QEventLoop loop;
-    std::vector<std::unique_ptr<SerialCommon>> links;
+    std::vector<std::unique_ptr<Reader>> readers;
     std::vector<bool> answered(size_t(ports.size()), false);
-    int waiting = 0;
+    int waiting = ports.size();
+    const auto done = [&] {
+        // Once every port has answered or failed there is nothing left to wait for.
+        if (--waiting == 0)
+            loop.quit();
+    };
     for (int i = 0; i < ports.size(); ++i) {
-        links.push_back(std::make_unique<SerialCommon>());
-        SerialCommon *link = links.back().get();
-        link->openPort(ports.at(i));
-        if (!link->isPortOpen()) {
-            Cli::message(ports.at(i) + QStringLiteral(" cannot be opened: ") + link->portError());
-            continue;
-        }
-        ++waiting;
-        QObject::connect(link, &SerialCommon::sendParsePack, &loop, [&, i](const QByteArray &pack) {
-            if (answered[size_t(i)] || pack.size() < 2 || quint8(pack.at(1)) != 0x63)
-                return;
+        Reader::Options options;
+        options.port = ports.at(i);
+        options.greetingTimeoutMsecs = timeoutMsecs;
+        // One request for readings within the time, none after it.
+        options.intervalMsecs = timeoutMsecs;
+        readers.push_back(std::make_unique<Reader>(options));
+        Reader *reader = readers.back().get();
+        QObject::connect(reader, &Reader::reading, &loop, [&, reader, i] {
             answered[size_t(i)] = true;
-            // Once every open port has answered there is nothing left to wait for.
-            if (--waiting == 0)
-                loop.quit();
+            reader->stop();
+            done();
         });
+        QObject::connect(reader, &Reader::finished, &loop, done);
     }
+    for (const auto &reader : readers)
+        reader->start();
     if (waiting > 0) {
         QTimer::singleShot(timeoutMsecs, &loop, &QEventLoop::quit);
         loop.exec();
@@ -55,15 +67,18 @@ QStringList PortFinder::find(QStringList ports, int timeoutMsecs)
     return found;
 }
 
-int PortFinder::choose(const QString &given, QString *port)
+int PortFinder::choose(const QString &given, bool allPorts, QString *port)
 {
     if (!given.isEmpty()) {
         *port = given;
         return Cli::Done;
     }
-    const QStringList found = find(QStringList(), ChooseTimeoutMsecs);
+    const QStringList found = find(QStringList(), ChooseTimeoutMsecs, allPorts);
     if (found.isEmpty()) {
-        Cli::message(QStringLiteral("no unit answered on any port; name one with --port"));
+        Cli::message(allPorts
+                         ? QStringLiteral("no unit answered on any port; name one with --port")
+                         : QStringLiteral("no unit answered on a USB serial adapter; name the port "
+                                          "with --port, or greet every port with --all-ports"));
         return Cli::NoUnit;
     }
     if (found.size() > 1) {

@@ -4,18 +4,23 @@
 #include <QString>
 #include <QStringList>
 
-// Finds the unit by greeting ports: every port at the same time, one link each, so that a search
-// takes one timeout however many ports there are.
+// Finds the unit by greeting ports: every port at the same time, one reader each, so that a
+// search takes one timeout however many ports there are.
 class PortFinder
 {
 public:
-    // The ports (every port the system lists when none are given) where an intact answer to the
-    // connection check arrived within the time, in the order given. Ports that cannot be opened
-    // are named on stderr.
-    static QStringList find(QStringList ports, int timeoutMsecs);
+    // The ports a search greets when none are named: the USB serial adapters the system lists
+    // (a port with a vendor and product id), or with allPorts every listed port. Built-in and
+    // Bluetooth ports may have other equipment listening, which a greeting could disturb.
+    static QStringList listedPorts(bool allPorts);
+    // The ports (listedPorts when none are given) where a unit answered within the time: an
+    // exact answer to the connection check and then to a request for its readings, so that a
+    // port that only echoes (a loopback plug) is no unit. In the order given; ports that cannot
+    // be opened are named on stderr.
+    static QStringList find(QStringList ports, int timeoutMsecs, bool allPorts);
     // The given port, or the one port where the unit answers: Usage when several answer (they
     // are named), NoUnit when none does.
-    static int choose(const QString &given, QString *port);
+    static int choose(const QString &given, bool allPorts, QString *port);
 };
 
 #endif // PORTFINDER_H

@@ -1,96 +1,84 @@
 #include "reader.h"
 
 #include "cli.h"
-#include "samplewriter.h"
-#include "sensorprotocol.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
+#include <QLocale>
 
 namespace {
-constexpr int GreetingTimeoutMsecs = 2000;
 constexpr int ReconnectMsecs = 1000;
-// A unit that leaves this many samples in a row unanswered is taken as gone.
+// A unit that leaves this many samples in a row without an exact answer is taken as gone.
 constexpr int UnansweredLimit = 5;
 } // namespace
 
-Reader::Reader(const Options &options, SampleWriter *writer, QObject *parent)
+Reader::Reader(const Options &options, QObject *parent)
     : QObject(parent)
-    , options(options)
-    , writer(writer)
+    , settings(options)
 {
     // Started once and never restarted, like the window's polling: the samples keep their
     // rhythm through answers, silences and reconnections.
     pollTimer.setTimerType(Qt::PreciseTimer);
     pollTimer.setInterval(options.intervalMsecs);
     greetingTimer.setSingleShot(true);
-    greetingTimer.setInterval(GreetingTimeoutMsecs);
+    greetingTimer.setInterval(options.greetingTimeoutMsecs);
     reconnectTimer.setInterval(ReconnectMsecs);
-    durationTimer.setSingleShot(true);
     connect(&link, &SerialCommon::sendParsePack, this, &Reader::onPack);
     connect(&link, &SerialCommon::serialPortLost, this,
-            [this] { lose(this->options.port + QStringLiteral(" is lost")); });
+            [this] { lose(settings.port + QStringLiteral(" is lost")); });
     connect(&pollTimer, &QTimer::timeout, this, &Reader::onTick);
     connect(&greetingTimer, &QTimer::timeout, this, [this] {
-        lose(QStringLiteral("no answer to the connection check on ") + this->options.port);
+        lose(QStringLiteral("no answer to the connection check on ") + settings.port);
     });
     connect(&reconnectTimer, &QTimer::timeout, this, &Reader::onReconnectTick);
-    connect(&durationTimer, &QTimer::timeout, this, [this] { finish(Cli::Done); });
 }
 
 void Reader::start()
 {
-    link.openPort(options.port);
-    if (!link.isPortOpen()) {
-        Cli::message(options.port + QStringLiteral(" cannot be opened: ") + link.portError());
-        finish(Cli::CannotOpen);
+    link.openPort(settings.port);
+    if (link.isPortOpen()) {
+        greetingTimer.start();
         return;
     }
-    greetingTimer.start();
-    if (options.durationMsecs > 0)
-        durationTimer.start(options.durationMsecs);
+    const QString why = settings.port + QStringLiteral(" cannot be opened: ") + link.portError();
+    if (settings.reconnect && settings.retryOpen) {
+        lose(why);
+        return;
+    }
+    Cli::message(why);
+    emit finished(Cli::CannotOpen);
 }
 
 void Reader::stop()
 {
-    finish(Cli::Done);
+    pollTimer.stop();
+    greetingTimer.stop();
+    reconnectTimer.stop();
+    link.closePort();
 }
 
 void Reader::onPack(const QByteArray &pack)
 {
-    if (pack.size() < 2)
-        return;
-    const quint8 command = quint8(pack.at(1));
-    if (command == SensorProtocol::ConnectionCheck && !connected) {
+    if (!connected && SensorProtocol::isExactAnswer(pack, SensorProtocol::ConnectionCheck)) {
         connected = true;
         greetingTimer.stop();
         if (reconnectTimer.isActive()) {
             reconnectTimer.stop();
-            Cli::message(options.port + QStringLiteral(" answers again"));
+            Cli::message(settings.port + QStringLiteral(" answers again"));
         }
+        emit online();
         if (!pollTimer.isActive()) {
             pollTimer.start();
             onTick();
         }
         return;
     }
-    if (command != SensorProtocol::ReadAll || !awaiting)
+    SensorProtocol::Reading answer;
+    // An answer of another length is not the unit's reading: the sample stays unanswered.
+    if (!awaiting || !SensorProtocol::readingOf(pack, QDateTime::currentDateTime(), &answer))
         return;
     awaiting = false;
     unansweredInARow = 0;
-    const QByteArray payload = SensorProtocol::payload(pack);
-    // Only what the unit sent is written: an answer that lacks a field gives no line.
-    if (!SensorProtocol::hasField(payload, SensorProtocol::OilTemperature)) {
-        Cli::message(QStringLiteral("an answer without all four readings, no line"));
-        return;
-    }
-    if (!writer->write(QDateTime::currentDateTime(), payload)) {
-        Cli::message(QStringLiteral("the output cannot be written: ") + writer->errorString());
-        finish(Cli::CannotWrite);
-        return;
-    }
-    if (options.count > 0 && ++lines >= options.count)
-        finish(Cli::Done);
+    emit reading(answer);
 }
 
 void Reader::onTick()
@@ -98,10 +86,13 @@ void Reader::onTick()
     if (!connected)
         return;
     if (awaiting) {
-        Cli::message(QStringLiteral("no answer to the sample asked for at ")
-                     + requestedAt.toString(QStringLiteral("HH:mm:ss.zzz")));
+        Cli::message(QStringLiteral("no answer to the sample asked for at %1 on %2")
+                         .arg(QLocale::c().toString(requestedAt, QStringLiteral("HH:mm:ss.zzz")),
+                              settings.port));
         if (++unansweredInARow >= UnansweredLimit) {
-            lose(QStringLiteral("%1 samples in a row got no answer").arg(UnansweredLimit));
+            lose(QStringLiteral("%1 samples in a row got no answer on %2")
+                     .arg(UnansweredLimit)
+                     .arg(settings.port));
             return;
         }
     }
@@ -114,30 +105,27 @@ void Reader::onReconnectTick()
 {
     // A port that opened but whose greeting got no answer within the second is tried afresh.
     link.closePort();
-    link.openPort(options.port);
+    link.openPort(settings.port);
 }
 
 void Reader::lose(const QString &why)
 {
-    Cli::message(why);
+    // While the port is tried every second, each failed try is the same loss, told once.
+    const bool newLoss = connected || !reconnectTimer.isActive();
     connected = false;
     awaiting = false;
     unansweredInARow = 0;
-    if (!options.reconnect) {
-        finish(Cli::NoUnit);
+    if (!settings.reconnect) {
+        Cli::message(why);
+        stop();
+        emit finished(Cli::NoUnit);
         return;
     }
     link.closePort();
-    Cli::message(QStringLiteral("opening %1 again every second").arg(options.port));
+    if (!newLoss)
+        return;
+    Cli::message(why);
+    Cli::message(QStringLiteral("opening %1 again every second").arg(settings.port));
     reconnectTimer.start();
-}
-
-void Reader::finish(int code)
-{
-    pollTimer.stop();
-    greetingTimer.stop();
-    reconnectTimer.stop();
-    durationTimer.stop();
-    link.closePort();
-    QCoreApplication::exit(code);
+    emit offline(why);
 }

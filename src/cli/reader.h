@@ -1,6 +1,7 @@
 #ifndef READER_H
 #define READER_H
 
+#include "sensorprotocol.h"
 #include "serialcommon.h"
 
 #include <QObject>
@@ -8,10 +9,10 @@
 #include <QTime>
 #include <QTimer>
 
-class SampleWriter;
-
-// The read command: greets the unit, then asks for all four readings on a fixed rhythm and
-// writes one line per intact answer. It ends the event loop with the command's exit code.
+// One unit on one port: greets it, then asks for all four readings on a fixed rhythm and hands on
+// every exact answer as a reading. A unit that stops answering, or whose device is lost, is
+// reported; with reconnect the port is opened again every second until the unit answers again.
+// It serves one unit for read and find, and each of many for publish.
 class Reader : public QObject
 {
     Q_OBJECT
@@ -21,36 +22,46 @@ public:
     {
         QString port;
         int intervalMsecs = 1000;
-        int count = 0; // 0: no limit
-        int durationMsecs = 0; // 0: no limit
+        int greetingTimeoutMsecs = 2000;
         bool reconnect = false;
+        // With reconnect: a port that cannot be opened at the start is tried every second too,
+        // as for an adapter plugged in later.
+        bool retryOpen = false;
     };
 
-    Reader(const Options &options, SampleWriter *writer, QObject *parent = nullptr);
+    explicit Reader(const Options &options, QObject *parent = nullptr);
 
+    const Options &options() const { return settings; }
     void start();
-    // Ctrl-C or SIGTERM: the lines written so far are whole, the run is done.
+    // Closes the port; nothing is reported after it.
     void stop();
+
+signals:
+    // The unit answered the connection check (again, after a loss).
+    void online();
+    void reading(const SensorProtocol::Reading &reading);
+    // The unit is gone, and why; with reconnect the port is tried again every second.
+    void offline(const QString &why);
+    // Without reconnect: the port cannot be opened (CannotOpen) or the unit is gone (NoUnit).
+    void finished(int exitCode);
 
 private:
     void onPack(const QByteArray &pack);
     void onTick();
     void onReconnectTick();
     void lose(const QString &why);
-    void finish(int code);
 
-    const Options options;
-    SampleWriter *writer;
+    const Options settings;
     SerialCommon link;
     QTimer pollTimer;
     QTimer greetingTimer;
     QTimer reconnectTimer;
-    QTimer durationTimer;
     bool connected = false;
     bool awaiting = false;
     QTime requestedAt;
     int unansweredInARow = 0;
-    int lines = 0;
 };
+
+Q_DECLARE_METATYPE(SensorProtocol::Reading)
 
 #endif // READER_H

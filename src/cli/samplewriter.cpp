@@ -1,18 +1,11 @@
 #include "samplewriter.h"
 
-#include "sensorprotocol.h"
-
+#include <QLocale>
 #include <QStringList>
 
-#include <cstdio>
 #include <cstdlib>
 
-namespace {
-const char *const Keys[] = {"air_temperature_c", "humidity_rh", "pressure_kpa",
-                            "oil_temperature_c"};
-const char *const TextLabels[] = {"air", "humidity", "pressure", "oil"};
-const char *const TextUnits[] = {"°C", "%RH", "kPa", "°C"};
-} // namespace
+using SensorProtocol::Channels;
 
 bool SampleWriter::parseFormat(const QString &name, Format *format)
 {
@@ -31,7 +24,8 @@ QString SampleWriter::isoTime(const QDateTime &time)
 {
     const int offset = time.offsetFromUtc();
     const int minutes = std::abs(offset) / 60;
-    return time.toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss.zzz"))
+    // Qt 5 writes a date in the system locale's digits; a machine's format takes the C locale's.
+    return QLocale::c().toString(time, QStringLiteral("yyyy-MM-dd'T'HH:mm:ss.zzz"))
         + (offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
         + QStringLiteral("%1:%2")
               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
@@ -47,53 +41,41 @@ QString SampleWriter::tenthsText(int tenths)
         .arg(magnitude % 10);
 }
 
+QByteArray SampleWriter::jsonObject(const SensorProtocol::Reading &reading)
+{
+    // Written by hand: a JSON writer would print -10.0 as -10.
+    QString line = QStringLiteral("{\"time\":\"%1\"").arg(isoTime(reading.time));
+    for (const auto &channel : Channels)
+        line += QStringLiteral(",\"%1\":%2")
+                    .arg(QLatin1String(channel.key), tenthsText(reading.tenths[channel.field]));
+    return line.toUtf8() + '}';
+}
+
 bool SampleWriter::open(const QString &path, Format chosen)
 {
     format = chosen;
-    if (path.isEmpty()) {
-        if (!file.open(stdout, QIODevice::WriteOnly))
-            return false;
-    } else {
-        file.setFileName(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-            return false;
-    }
-    if (format != Csv || file.size() > 0)
+    if (!(path.isEmpty() ? output.openStream(LineOutput::StandardOutput) : output.openFile(path)))
+        return false;
+    if (format != Csv || !output.isEmpty())
         return true;
-    QStringList header{QStringLiteral("time")};
-    for (const char *key : Keys)
-        header << QLatin1String(key);
-    return writeLine(header.join(QLatin1Char(',')));
+    QByteArray header = "time";
+    for (const auto &channel : Channels)
+        header += ',' + QByteArray(channel.key);
+    return output.writeLine(header);
 }
 
-bool SampleWriter::write(const QDateTime &time, const QByteArray &payload)
+bool SampleWriter::write(const SensorProtocol::Reading &reading)
 {
-    QStringList values;
-    for (int field = SensorProtocol::AirTemperature; field <= SensorProtocol::OilTemperature;
-         ++field)
-        values << tenthsText(SensorProtocol::measuredTenths(payload, SensorProtocol::Field(field)));
-    const QString stamp = isoTime(time);
-    QString line;
-    if (format == Csv) {
-        line = stamp + QLatin1Char(',') + values.join(QLatin1Char(','));
-    } else if (format == JsonLines) {
-        // Written by hand: a JSON writer would print -10.0 as -10.
-        line = QStringLiteral("{\"time\":\"%1\"").arg(stamp);
-        for (int i = 0; i < values.size(); ++i)
-            line += QStringLiteral(",\"%1\":%2").arg(QLatin1String(Keys[i]), values.at(i));
-        line += QLatin1Char('}');
-    } else {
-        line = stamp;
-        for (int i = 0; i < values.size(); ++i)
+    if (format == JsonLines)
+        return output.writeLine(jsonObject(reading));
+    QString line = isoTime(reading.time);
+    for (const auto &channel : Channels) {
+        const QString value = tenthsText(reading.tenths[channel.field]);
+        if (format == Csv)
+            line += QLatin1Char(',') + value;
+        else
             line += QStringLiteral("  %1 %2 %3")
-                        .arg(QLatin1String(TextLabels[i]), values.at(i),
-                             QString::fromUtf8(TextUnits[i]));
+                        .arg(QLatin1String(channel.label), value, QString::fromUtf8(channel.unit));
     }
-    return writeLine(line);
-}
-
-bool SampleWriter::writeLine(const QString &line)
-{
-    const QByteArray bytes = line.toUtf8() + '\n';
-    return file.write(bytes) == bytes.size() && file.flush();
+    return output.writeLine(line.toUtf8());
 }

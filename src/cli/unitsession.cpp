@@ -1,5 +1,7 @@
 #include "unitsession.h"
 
+#include "sensorprotocol.h"
+
 #include <QEventLoop>
 #include <QTimer>
 
@@ -19,8 +21,14 @@ Cli::Exit UnitSession::open(const QString &port, int timeoutMsecs)
         Cli::message(port + QStringLiteral(" cannot be opened: ") + link.portError());
         return Cli::CannotOpen;
     }
-    if (waitFor(0x63, timeoutMsecs).isEmpty()) {
+    if (waitFor(SensorProtocol::ConnectionCheck, timeoutMsecs).isEmpty()) {
         Cli::message(QStringLiteral("no answer to the connection check on ") + port);
+        return Cli::NoUnit;
+    }
+    if (request(SensorProtocol::pack(SensorProtocol::ReadAll), SensorProtocol::ReadAll,
+                timeoutMsecs)
+            .isEmpty()) {
+        Cli::message(QStringLiteral("no answer with readings on %1: no unit there").arg(port));
         return Cli::NoUnit;
     }
     return Cli::Done;
@@ -35,23 +43,30 @@ QByteArray UnitSession::request(const QByteArray &pack, quint8 answerCommand, in
 bool UnitSession::pause(int msecs)
 {
     waitFor(0, msecs);
-    return !lost;
+    return !lost && !interrupted;
+}
+
+void UnitSession::interrupt()
+{
+    interrupted = true;
+    emit interruptedNow();
 }
 
 QByteArray UnitSession::waitFor(quint8 command, int timeoutMsecs)
 {
-    if (lost)
+    if (lost || interrupted)
         return QByteArray();
     QByteArray answer;
     QEventLoop loop;
     QTimer::singleShot(qMax(0, timeoutMsecs), &loop, &QEventLoop::quit);
     connect(&link, &SerialCommon::sendParsePack, &loop, [&](const QByteArray &pack) {
-        if (command != 0 && pack.size() > 1 && quint8(pack.at(1)) == command) {
+        if (command != 0 && SensorProtocol::isExactAnswer(pack, command)) {
             answer = pack;
             loop.quit();
         }
     });
     connect(&link, &SerialCommon::serialPortLost, &loop, &QEventLoop::quit);
+    connect(this, &UnitSession::interruptedNow, &loop, &QEventLoop::quit);
     loop.exec();
     return answer;
 }

@@ -17,15 +17,23 @@ class UnitSession : public QObject
 public:
     explicit UnitSession(QObject *parent = nullptr);
 
-    // Opens the port and waits for the answer to the connection check; CannotOpen or NoUnit,
-    // each said on stderr, when that fails.
+    // Opens the port and waits for the exact answers to the connection check and to a request
+    // for the readings, so that a port that only echoes is no unit; CannotOpen or NoUnit, each
+    // said on stderr, when that fails.
     Cli::Exit open(const QString &port, int timeoutMsecs);
-    // Sends the pack and waits for the unit's answer of the given command: empty when none came
-    // within the time or the device was lost.
+    // Sends the pack and waits for the unit's exact answer of the given command: empty when none
+    // came within the time, the device was lost or the wait was interrupted.
     QByteArray request(const QByteArray &pack, quint8 answerCommand, int timeoutMsecs);
-    // Lets the event loop run for the time, receiving; false once the device is lost.
+    // Lets the event loop run for the time, receiving; false once the device is lost or the
+    // session is interrupted.
     bool pause(int msecs);
     bool isLost() const { return lost; }
+    // Ends the wait under way, and every later one at once.
+    void interrupt();
+    bool isInterrupted() const { return interrupted; }
+
+signals:
+    void interruptedNow();
 
 private:
     // No pack has command 0: waitFor(0, …) lets the whole time pass.
@@ -33,6 +41,7 @@ private:
 
     SerialCommon link;
     bool lost = false;
+    bool interrupted = false;
 };
 
 #endif // UNITSESSION_H
