@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Installs a build into a scratch prefix and packs it as a Debian package, then checks that both
-# hold exactly the program, the command-line program and its manual page, the simulated unit,
-# the menu entry and the icon, and that the package depends on the Qt libraries the binaries
-# link: Qt 5's for the package Corvane ships, Qt 6's for a build against Qt 6.
+# Installs a build into a scratch root and packs it as a Debian package, then checks that both
+# hold exactly the programs with their manual pages, the menu entry and the icon, and that the
+# package depends on the Qt libraries the binaries link: Qt 5's for the package Corvane ships,
+# Qt 6's for a build against Qt 6.
 set -euo pipefail
 build=$(realpath "$1")
 qt=$2
@@ -10,25 +10,34 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-expected="bin/corvane
-bin/corvane-cli
-bin/corvane-sim
-share/applications/org.corvane.Corvane.desktop
-share/icons/hicolor/64x64/apps/org.corvane.Corvane.png
-share/man/man1/corvane-cli.1.gz"
+expected="usr/bin/corvane
+usr/bin/corvane-cli
+usr/bin/corvane-sim
+usr/share/applications/org.corvane.Corvane.desktop
+usr/share/icons/hicolor/64x64/apps/org.corvane.Corvane.png
+usr/share/man/man1/corvane-cli.1.gz
+usr/share/man/man1/corvane-sim.1.gz
+usr/share/man/man1/corvane.1.gz"
 
-cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
-installed=$(cd "$scratch/prefix" && find . -type f -o -type l | sed 's|^\./||' | sort)
+# The package's prefix, under a scratch root.
+root=$scratch/root
+DESTDIR=$root cmake --install "$build" --prefix /usr >/dev/null
+installed=$(cd "$root" && find . -type f -o -type l | sed 's|^\./||' | sort)
 [ "$installed" = "$expected" ] || fail "install tree differs:
 $installed"
-desktop-file-validate "$scratch/prefix/share/applications/org.corvane.Corvane.desktop" \
+desktop-file-validate "$root/usr/share/applications/org.corvane.Corvane.desktop" \
     || fail "desktop entry rejected"
-file "$scratch/prefix/share/icons/hicolor/64x64/apps/org.corvane.Corvane.png" \
+file "$root/usr/share/icons/hicolor/64x64/apps/org.corvane.Corvane.png" \
     | grep -q 'PNG image data, 64 x 64' || fail "icon is not a 64x64 PNG"
+# The simulated unit's manual page is written by hand: it must follow the options.
+sim_page=$(zcat "$root/usr/share/man/man1/corvane-sim.1.gz" | sed 's/\\-/-/g')
+for option in $("$root/usr/bin/corvane-sim" --help | grep -o -- '--[a-z-]*' | sort -u); do
+    grep -q -- "$option" <<<"$sim_page" || fail "corvane-sim.1 lacks $option"
+done
 
 (cd "$scratch" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/pkg" >/dev/null)
 deb=$(ls "$scratch"/pkg/corvane_*.deb)
-packed=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\.\/usr\//, "", $6); print $6 }' | sort)
+packed=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\.\//, "", $6); print $6 }' | sort)
 [ "$packed" = "$expected" ] || fail "package contents differ:
 $packed"
 depends=$(dpkg-deb -f "$deb" Depends)
