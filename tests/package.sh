@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs a build into a scratch root and packs it as a Debian package, then checks that both
-# hold exactly the programs with their manual pages, the menu entry and the icon, and that the
-# package depends on the Qt libraries the binaries link: Qt 5's for the package Corvane ships,
-# Qt 6's for a build against Qt 6.
+# hold exactly the programs with their manual pages, the menu entry and the icon, and the
+# copyright and changelog; that the package depends on the Qt libraries the binaries link (Qt 5's
+# for the package Corvane ships, Qt 6's for a build against Qt 6); and that lintian finds no
+# error or warning in it.
 set -euo pipefail
 build=$(realpath "$1")
 qt=$2
@@ -14,6 +15,8 @@ expected="usr/bin/corvane
 usr/bin/corvane-cli
 usr/bin/corvane-sim
 usr/share/applications/org.corvane.Corvane.desktop
+usr/share/doc/corvane/changelog.gz
+usr/share/doc/corvane/copyright
 usr/share/icons/hicolor/64x64/apps/org.corvane.Corvane.png
 usr/share/man/man1/corvane-cli.1.gz
 usr/share/man/man1/corvane-sim.1.gz
@@ -45,4 +48,9 @@ for lib in "libqt${qt}core${qt}" "libqt${qt}gui${qt}" "libqt${qt}widgets${qt}" \
     "libqt${qt}serialport${qt}" libc6; do
     grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib: $depends"
 done
+lintian=$(lintian --fail-on error,warning --display-info "$deb" 2>&1) \
+    || fail "lintian rejects the package:
+$lintian"
+
 echo "package $(basename "$deb"): $depends"
+grep '^[IP]:' <<<"$lintian" | sed 's/^/lintian /' || true
