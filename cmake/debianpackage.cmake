@@ -1,6 +1,7 @@
 # Linux: besides the programs, the menu entry and the icon, the install holds the manual pages
-# of the window and the simulated unit, and the licence and history a Debian package carries;
-# CPack packs the same tree as a .deb that lintian accepts (tests/package.sh).
+# of the window and the simulated unit, the publishing service with its options file, and the
+# licence and history a Debian package carries; CPack packs the same tree as a .deb that lintian
+# accepts (tests/package.sh).
 set(corvane_packaging ${PROJECT_SOURCE_DIR}/packaging)
 
 install(FILES resources/org.corvane.Corvane.desktop
@@ -36,6 +37,19 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/corvane.1.gz ${CMAKE_CURRENT_BINARY_DI
 install(FILES ${corvane_packaging}/debian/copyright ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/corvane)
 
+install(FILES ${corvane_packaging}/systemd/corvane-publish.service
+    DESTINATION lib/systemd/system)
+# The unit reads its options from /etc/default, where the package (prefix /usr) puts them. Other
+# prefixes keep their own etc, as GNUInstallDirs would, decided when installing: cpack installs
+# into /usr whatever the build was configured with.
+install(CODE "if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+        set(corvane_etc /etc)
+    else()
+        set(corvane_etc \"\${CMAKE_INSTALL_PREFIX}/etc\")
+    endif()
+    file(INSTALL \"${corvane_packaging}/systemd/corvane-publish.default\"
+        DESTINATION \"\${corvane_etc}/default\" TYPE FILE RENAME corvane-publish)")
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
@@ -49,8 +63,12 @@ string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "second, calibrates each channel and resets the unit to its factory settings.\n"
     "\n"
     "Includes corvane-cli, which finds the unit, logs its readings to CSV or JSON\n"
-    "lines and calibrates it with a record, and corvane-sim, a simulated unit for\n"
+    "lines and calibrates it with a record; the service corvane-publish, which\n"
+    "publishes the readings of every unit on the machine to an MQTT broker (not\n"
+    "enabled on installation); and corvane-sim, a simulated unit for\n"
     "demonstrations and tests.")
+# An administrator's options survive upgrades.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${corvane_packaging}/debian/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 # Stripped (CPACK_STRIP_FILES) as dh_strip strips: without the compilers' version strings,
