@@ -8,6 +8,9 @@ CORVANE_QT6_BUILD_PACKAGES="cmake make g++ qt6-base-dev qt6-base-dev-tools qt6-s
 # A session without a display: a virtual X server, a hand on its keyboard and a camera;
 # xrdb sets the desktop's DPI for the scaling suite.
 CORVANE_HEADLESS_PACKAGES="xvfb xauth xdotool imagemagick x11-xserver-utils"
+# The install and package check (tests/package.sh): the desktop entry's validator, dpkg-deb,
+# file, lintian, and systemd-analyze with man to verify the service unit.
+CORVANE_PACKAGE_CHECK_PACKAGES="desktop-file-utils dpkg-dev file lintian man-db systemd"
 
 corvane_install_packages() {
     local missing=()

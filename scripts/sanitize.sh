@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 # What the suites need, as for scripts/test.sh: the sanitized build runs the same suites.
 corvane_install_packages $CORVANE_BUILD_PACKAGES $CORVANE_HEADLESS_PACKAGES \
-    fonts-arphic-ukai binutils-mingw-w64-x86-64 desktop-file-utils dpkg-dev file
+    fonts-arphic-ukai binutils-mingw-w64-x86-64 $CORVANE_PACKAGE_CHECK_PACKAGES
 
 cmake --preset asan
 cmake --build --preset asan -j"$(nproc)"

@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 
 # What the suites need, as for scripts/test.sh: the same suites run.
 corvane_install_packages $CORVANE_QT6_BUILD_PACKAGES $CORVANE_HEADLESS_PACKAGES \
-    fonts-arphic-ukai binutils-mingw-w64-x86-64 desktop-file-utils dpkg-dev file
+    fonts-arphic-ukai binutils-mingw-w64-x86-64 $CORVANE_PACKAGE_CHECK_PACKAGES
 
 cmake --preset qt6
 cmake --build --preset qt6 -j"$(nproc)"

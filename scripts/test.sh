@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 . scripts/packages.sh
 
 corvane_install_packages $CORVANE_BUILD_PACKAGES $CORVANE_HEADLESS_PACKAGES \
-    fonts-arphic-ukai binutils-mingw-w64-x86-64 clang-format desktop-file-utils dpkg-dev file
+    fonts-arphic-ukai binutils-mingw-w64-x86-64 clang-format $CORVANE_PACKAGE_CHECK_PACKAGES
 
 find src sim tests bench fuzz -name '*.cpp' -o -name '*.h' | sort | xargs clang-format --dry-run --Werror
 
