@@ -2,7 +2,7 @@
 # of the window and the simulated unit, the publishing service with its options file, and the
 # licence and history a Debian package carries; CPack packs the same tree as a .deb that lintian
 # accepts (tests/package.sh).
-set(corvane_packaging ${PROJECT_SOURCE_DIR}/packaging)
+set(corvane_packaging ${PROJECT_SOURCE_DIR}/resources)
 
 install(FILES resources/org.corvane.Corvane.desktop
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -13,7 +13,7 @@ install(FILES resources/corvane.png
 # A release is a changelog entry: the newest one must carry the project's version.
 file(STRINGS ${corvane_packaging}/debian/changelog corvane_changelog_head LIMIT_COUNT 1)
 if(NOT corvane_changelog_head MATCHES "^corvane \\(${PROJECT_VERSION}\\) ")
-    message(FATAL_ERROR "packaging/debian/changelog does not start with an entry for "
+    message(FATAL_ERROR "resources/debian/changelog does not start with an entry for "
         "${PROJECT_VERSION}: ${corvane_changelog_head}")
 endif()
 
