@@ -1,10 +1,13 @@
 # Debian packages the project needs, and a helper that installs those that are missing.
 # Sourced by the run and test scripts.
 
-CORVANE_BUILD_PACKAGES="cmake make g++ qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev help2man"
+# publish's MQTT client library is found through pkg-config; its suite runs the broker, its
+# command-line clients and openssl, which makes the suite's certificates.
+CORVANE_MQTT_PACKAGES="pkg-config libmosquitto-dev mosquitto mosquitto-clients openssl"
+CORVANE_BUILD_PACKAGES="cmake make g++ qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev help2man $CORVANE_MQTT_PACKAGES"
 # The same against Qt 6 (scripts/test-qt6.sh); qt6-base-dev brings the OpenGL headers its CMake
 # files ask for.
-CORVANE_QT6_BUILD_PACKAGES="cmake make g++ qt6-base-dev qt6-base-dev-tools qt6-serialport-dev help2man"
+CORVANE_QT6_BUILD_PACKAGES="cmake make g++ qt6-base-dev qt6-base-dev-tools qt6-serialport-dev help2man $CORVANE_MQTT_PACKAGES"
 # A session without a display: a virtual X server, a hand on its keyboard and a camera;
 # xrdb sets the desktop's DPI for the scaling suite.
 CORVANE_HEADLESS_PACKAGES="xvfb xauth xdotool imagemagick x11-xserver-utils"

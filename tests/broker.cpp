@@ -1,0 +1,205 @@
+#include "broker.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QtTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+constexpr int StartMsecs = 20000;
+
+sockaddr_in loopback(int port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(quint16(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+// A port nobody listens on now, chosen by the system.
+int freePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = loopback(0);
+    socklen_t size = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr *>(&address), size);
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+bool accepts(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const sockaddr_in address = loopback(port);
+    const bool ok =
+        ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// Empty on success, else the command and what it said.
+QString run(const QString &program, const QStringList &arguments, const QString &dir)
+{
+    QProcess process;
+    process.setWorkingDirectory(dir);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    if (process.waitForFinished(StartMsecs) && process.exitStatus() == QProcess::NormalExit
+        && process.exitCode() == 0)
+        return QString();
+    return program + QLatin1Char(' ') + arguments.join(QLatin1Char(' ')) + QStringLiteral(": ")
+        + QString::fromLocal8Bit(process.readAll());
+}
+
+// A key and a certificate named NAME.key and NAME.crt, signed by the CA or self-signed.
+QString certificate(const QString &dir, const QString &name, const QString &subject,
+                    const QStringList &extra = {})
+{
+    return run(QStringLiteral("openssl"),
+               QStringList{"req", "-x509", "-newkey", "ec", "-pkeyopt",
+                           "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2", "-subj", subject,
+                           "-keyout", name + ".key", "-out", name + ".crt"}
+                   + extra,
+               dir);
+}
+} // namespace
+
+Broker::Broker(const BrokerOptions &options)
+    : port(freePort())
+    , tlsPort(options.tls ? freePort() : 0)
+{
+    const QString d = dir.path();
+    QStringList config{
+        "per_listener_settings false",
+        // Sessions and their queued messages, QoS 0 ones too, outlive a restart.
+        "persistence true",
+        "queue_qos0_messages true",
+        "persistence_location " + d + "/",
+        "log_dest file " + d + "/broker.log",
+        "log_type all",
+        // Run as root (a container's CI), it would otherwise switch to a user who cannot write
+        // here.
+        ::geteuid() == 0 ? "user root" : "",
+        "listener " + QString::number(port) + " 127.0.0.1",
+    };
+    if (options.user.isEmpty()) {
+        config << "allow_anonymous true";
+    } else {
+        config << "allow_anonymous false"
+               << "password_file " + d + "/passwd";
+        setupError =
+            run("mosquitto_passwd", {"-c", "-b", d + "/passwd", options.user, options.password}, d);
+    }
+    if (options.tls) {
+        const QStringList signedByCa{"-CA", "ca.crt", "-CAkey", "ca.key"};
+        for (const QString &error :
+             {certificate(d, "ca", "/CN=Corvane test CA"),
+              certificate(d, "server", "/CN=localhost",
+                          QStringList{"-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost"}
+                              + signedByCa),
+              certificate(d, "client", "/CN=corvane-test", signedByCa),
+              certificate(d, "other-ca", "/CN=Another CA")})
+            setupError += error;
+        config << "listener " + QString::number(tlsPort) + " 127.0.0.1"
+               << "cafile " + d + "/ca.crt"
+               << "certfile " + d + "/server.crt"
+               << "keyfile " + d + "/server.key"
+               << QStringLiteral("require_certificate %1")
+                      .arg(options.clientCertificate ? "true" : "false");
+    }
+    QFile file(path("mosquitto.conf"));
+    if (!file.open(QIODevice::WriteOnly) || file.write(config.join('\n').toUtf8() + '\n') < 0)
+        setupError += file.errorString();
+    // What it says before its log is open: a warning when run as root, a configuration error.
+    process.setStandardOutputFile(path("stderr.log"), QIODevice::Append);
+    process.setStandardErrorFile(path("stderr.log"), QIODevice::Append);
+}
+
+Broker::~Broker()
+{
+    stop();
+}
+
+QString Broker::start()
+{
+    if (!setupError.isEmpty())
+        return setupError;
+    process.start("/usr/sbin/mosquitto", {"-c", path("mosquitto.conf")});
+    if (!process.waitForStarted(StartMsecs))
+        return process.errorString();
+    // Both listeners are open once the broker accepts on the one opened last.
+    const int last = tlsPort ? tlsPort : port;
+    if (QTest::qWaitFor([&] { return accepts(last) || process.state() != QProcess::Running; },
+                        StartMsecs)
+        && process.state() == QProcess::Running)
+        return QString();
+    QFile err(path("stderr.log"));
+    return "mosquitto did not start: "
+        + (err.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(err.readAll()) : QString())
+        + log();
+}
+
+void Broker::stop()
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    process.waitForFinished(StartMsecs);
+}
+
+QString Broker::url() const
+{
+    return QStringLiteral("mqtt://127.0.0.1:%1").arg(port);
+}
+
+QString Broker::tlsUrl() const
+{
+    return QStringLiteral("mqtts://127.0.0.1:%1").arg(tlsPort);
+}
+
+QString Broker::log() const
+{
+    QFile file(dir.filePath("broker.log"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+int Broker::connections(int listener, int since) const
+{
+    return log().mid(since).count(
+        QRegularExpression(QStringLiteral("New connection from \\S+ on port %1\\.").arg(listener)));
+}
+
+Subscriber::Subscriber(const Broker &broker, const QString &filter, const QString &clientId)
+    : broker(broker)
+    , clientId(clientId)
+{
+    process.start("mosquitto_sub",
+                  {"-h", "127.0.0.1", "-p", QString::number(broker.port), "-q", "1", "-c", "-i",
+                   clientId, "-v", "-t", filter});
+}
+
+Subscriber::~Subscriber()
+{
+    process.kill();
+    process.waitForFinished();
+}
+
+bool Subscriber::subscribed()
+{
+    return QTest::qWaitFor(
+        [this] { return broker.log().contains("Sending SUBACK to " + clientId); }, StartMsecs);
+}
+
+QStringList Subscriber::lines()
+{
+    output += process.readAllStandardOutput();
+    QStringList lines = QString::fromUtf8(output).split('\n');
+    lines.removeLast(); // what follows the last newline is not a whole line yet
+    return lines;
+}

@@ -1,0 +1,65 @@
+#ifndef BROKER_H
+#define BROKER_H
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// Debian's mosquitto on free ports of 127.0.0.1, with its configuration, log, certificates and
+// password file in a temporary directory of its own. Stopped and started again on the same ports
+// for an outage; it keeps its sessions over that, so that a subscriber misses nothing.
+struct BrokerOptions
+{
+    bool tls = false; // a TLS listener too, its certificates signed by a CA made here
+    bool clientCertificate = false; // which the TLS listener then requires
+    QString user; // with a password file holding only this user
+    QString password;
+};
+
+class Broker
+{
+public:
+    explicit Broker(const BrokerOptions &options = {});
+    ~Broker();
+
+    // Empty on success, else what went wrong; returns once the broker accepts connections.
+    QString start();
+    void stop();
+    QString url() const;
+    QString tlsUrl() const;
+    // In the broker's directory: ca.crt, client.crt and client.key, and other-ca.crt, a CA that
+    // signed none of them.
+    QString path(const QString &name) const { return dir.filePath(name); }
+    QString log() const;
+    // Connections the broker accepted on a port since the log had this many characters.
+    int connections(int port, int since = 0) const;
+
+    int port = 0;
+    int tlsPort = 0;
+
+private:
+    QTemporaryDir dir;
+    QProcess process;
+    QString setupError;
+};
+
+// mosquitto_sub on a topic filter with QoS 1 and a session the broker keeps; lines() are "topic
+// payload", one per message received.
+class Subscriber
+{
+public:
+    Subscriber(const Broker &broker, const QString &filter, const QString &clientId);
+    ~Subscriber();
+    // Returns once the broker confirmed the subscription.
+    bool subscribed();
+    QStringList lines();
+
+private:
+    const Broker &broker;
+    const QString clientId;
+    QProcess process;
+    QByteArray output;
+};
+
+#endif // BROKER_H

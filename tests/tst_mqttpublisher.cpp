@@ -1,0 +1,455 @@
+#include "broker.h"
+#include "cli.h"
+#include "mqttpublisher.h"
+#include "spool.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QSocketNotifier>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
+
+// The publisher runs in a child process of this program (started with --publisher URL SPOOL
+// [NAME=VALUE...]), as the real program would run it: killed with SIGKILL, its stderr read whole.
+// It takes a command a line on stdin, "state TOPIC PAYLOAD", "retained TOPIC PAYLOAD" or "stop",
+// and answers "done" once it is done, then "finished MSECS" when a stop has finished.
+
+namespace {
+constexpr int WaitMsecs = 30000;
+const QString State = QStringLiteral("corvane/u1/state");
+const QString Bridge = QStringLiteral("corvane/bridge/corvane-test/availability");
+
+int runPublisher(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList arguments = app.arguments();
+    const auto given = [&](const QString &key, const QString &otherwise = QString()) {
+        const QStringList found = arguments.filter(QRegularExpression('^' + key + '='));
+        return found.isEmpty() ? otherwise : found.first().section('=', 1);
+    };
+    MqttPublisher::Options options;
+    QString error;
+    MqttPublisher::parseBrokerUrl(arguments.at(2), &options, &error);
+    options.spoolDir = arguments.at(3);
+    options.clientId = "corvane-test";
+    options.username = given("user");
+    options.password = given("password");
+    options.caFile = given("cafile");
+    options.certFile = given("cert");
+    options.keyFile = given("key");
+    options.qos = given("qos", "1").toInt();
+    options.spoolLimitBytes = given("limit", "1048576").toLongLong();
+    options.bridgeTopic = given("bridge");
+    MqttPublisher publisher(options);
+    if (!publisher.start(&error)) {
+        Cli::message(error);
+        return 3;
+    }
+    QElapsedTimer stopping;
+    QObject::connect(&publisher, &MqttPublisher::finished, [&] {
+        std::printf("finished %lld\n", stopping.elapsed());
+        app.quit();
+    });
+    QFile input;
+    input.open(STDIN_FILENO, QIODevice::ReadOnly);
+    QSocketNotifier notifier(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
+        const QList<QByteArray> words = input.readLine().trimmed().split(' ');
+        if (words.at(0) == "state")
+            publisher.publishState(QString::fromUtf8(words.at(1)), words.at(2));
+        else if (words.at(0) == "retained")
+            publisher.publishRetained(QString::fromUtf8(words.at(1)), words.at(2));
+        std::printf("done\n");
+        if (words.at(0) == "stop") {
+            stopping.start();
+            publisher.stop();
+        }
+        std::fflush(stdout);
+    });
+    std::printf("started\n");
+    std::fflush(stdout);
+    return app.exec();
+}
+
+// The test's side of a publisher process; each command is answered once it is done.
+struct Publisher
+{
+    QProcess process;
+    QByteArray err;
+
+    ~Publisher() { kill(); }
+    bool start(const QStringList &arguments)
+    {
+        process.start(QCoreApplication::applicationFilePath(),
+                      QStringList{"--publisher"} + arguments);
+        if (answer() == "started")
+            return true;
+        qWarning() << "the publisher did not start:" << errors();
+        return false;
+    }
+    QByteArray answer()
+    {
+        while (!process.canReadLine() && process.waitForReadyRead(WaitMsecs)) { }
+        return process.readLine().trimmed();
+    }
+    bool send(const QString &line)
+    {
+        process.write(line.toUtf8() + '\n');
+        return answer() == "done";
+    }
+    // How long stop() took to finish, or -1 when it did not or the process failed.
+    int stop()
+    {
+        const QByteArray line = send("stop") ? answer() : QByteArray();
+        return line.startsWith("finished ") && process.waitForFinished(WaitMsecs)
+                && process.exitCode() == 0
+            ? line.mid(9).toInt()
+            : -1;
+    }
+    void kill()
+    {
+        process.kill();
+        process.waitForFinished();
+    }
+    QStringList errors()
+    {
+        err += process.readAllStandardError();
+        return QString::fromUtf8(err).split('\n', Qt::SkipEmptyParts);
+    }
+};
+
+// The payloads of the messages not acknowledged, in order.
+QByteArrayList pending(Spool &spool)
+{
+    QByteArrayList all;
+    for (Spool::Message m; spool.next(m.id + 1, &m);)
+        all << m.payload;
+    return all;
+}
+
+QByteArrayList numbered(int from, int to)
+{
+    QByteArrayList all;
+    for (int i = from; i <= to; ++i)
+        all << QByteArray::number(i);
+    return all;
+}
+} // namespace
+
+class TestMqttPublisher : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void parseBrokerUrl();
+    void spoolKeepsOrderOverRestarts();
+    void spoolCutsTornRecord_data();
+    void spoolCutsTornRecord();
+    void spoolErrors();
+    void outage_data();
+    void outage();
+    void connectionErrors_data();
+    void connectionErrors();
+    void lastWill_data();
+    void lastWill();
+};
+
+void TestMqttPublisher::parseBrokerUrl()
+{
+    MqttPublisher::Options options;
+    QString error;
+    QVERIFY(MqttPublisher::parseBrokerUrl("mqtt://broker.example", &options, &error));
+    QCOMPARE(QStringLiteral("%1 %2 %3").arg(options.host).arg(options.port).arg(options.tls),
+             QStringLiteral("broker.example 1883 0"));
+    QVERIFY(MqttPublisher::parseBrokerUrl("mqtts://[::1]:8884/", &options, &error));
+    QCOMPARE(QStringLiteral("%1 %2 %3").arg(options.host).arg(options.port).arg(options.tls),
+             QStringLiteral("::1 8884 1"));
+    for (const char *bad : {"http://b", "mqtt://", "b:1883", "mqtt://b:0", "mqtt://b:65536",
+                            "mqtt://b/x", "mqtt://u:p@b", "mqtt://b?x=1", "mqtt://[::1"})
+        QVERIFY2(!MqttPublisher::parseBrokerUrl(bad, &options, &error) && error.contains(bad),
+                 qPrintable(bad));
+}
+
+void TestMqttPublisher::spoolKeepsOrderOverRestarts()
+{
+    QTemporaryDir dir;
+    QString error;
+    int dropped = 0;
+    const auto files = [&] { return QDir(dir.path()).entryList({"*.seg"}).size(); };
+    {
+        Spool spool;
+        QVERIFY2(spool.open(dir.path(), 1 << 17, &error), qPrintable(error));
+        for (const QByteArray &payload : numbered(1, 300))
+            QVERIFY(spool.append(State, payload, &dropped, &error));
+        // Acknowledged out of order: the first not acknowledged comes next, then those after.
+        for (quint64 id : {1, 3, 4, 2})
+            spool.acknowledge(id);
+        for (quint64 id = 6; id <= 250; ++id)
+            spool.acknowledge(id);
+        QCOMPARE(pending(spool), numbered(5, 5) + numbered(251, 300));
+        QCOMPARE(files(), 3);
+        // Segment files acknowledged all through are removed.
+        spool.acknowledge(5);
+        QCOMPARE(files(), 2);
+    }
+    Spool spool;
+    QVERIFY(spool.open(dir.path(), 1 << 17, &error));
+    QCOMPARE(pending(spool), numbered(251, 300));
+    QCOMPARE(spool.pending(), 50);
+    Spool::Message message;
+    QVERIFY(spool.next(0, &message) && message.topic == State);
+}
+
+void TestMqttPublisher::spoolCutsTornRecord_data()
+{
+    QTest::addColumn<int>("cut"); // bytes taken off the end of the file
+    QTest::addColumn<QByteArray>("tail"); // then appended
+    QTest::addColumn<int>("whole"); // of the 10 records
+    QTest::newRow("torn in the body") << 3 << QByteArray() << 9;
+    QTest::newRow("torn in the header") << 23 << QByteArray() << 9;
+    QTest::newRow("zeros after a power cut") << 0 << QByteArray(100, '\0') << 10;
+    QTest::newRow("garbage") << 0 << QByteArray("\x05\0\0\0garbage", 11) << 10;
+}
+
+void TestMqttPublisher::spoolCutsTornRecord()
+{
+    QFETCH(int, cut);
+    QFETCH(QByteArray, tail);
+    QFETCH(int, whole);
+    QTemporaryDir dir;
+    QString error;
+    int dropped = 0;
+    for (int run = 0; run < 3; ++run) {
+        Spool spool;
+        QVERIFY(spool.open(dir.path(), 1 << 20, &error));
+        QCOMPARE(pending(spool), run ? numbered(1, whole) + numbered(11, 9 + run) : numbered(1, 0));
+        for (const QByteArray &payload : run ? numbered(11, 11) : numbered(1, 10))
+            QVERIFY(spool.append(State, payload, &dropped, &error));
+        if (run == 0) {
+            QFile file(dir.filePath(QDir(dir.path()).entryList({"*.seg"}).first()));
+            QVERIFY(file.open(QIODevice::ReadWrite) && file.resize(file.size() - cut));
+            QVERIFY(file.seek(file.size()) && file.write(tail) == tail.size());
+        }
+    }
+}
+
+void TestMqttPublisher::spoolErrors()
+{
+    QTemporaryDir dir;
+    QString error;
+    int dropped = 0;
+    Spool beneathFile, second;
+    QVERIFY(QFile(dir.filePath("file")).open(QIODevice::WriteOnly));
+    QVERIFY(!beneathFile.open(dir.filePath("file/spool"), 1 << 20, &error));
+    QCOMPARE(error, "cannot create the spool directory " + dir.filePath("file/spool"));
+
+    auto spool = std::make_unique<Spool>();
+    QVERIFY(spool->open(dir.filePath("spool"), 1 << 20, &error));
+    QVERIFY(!second.open(dir.filePath("spool"), 1 << 20, &error));
+    QCOMPARE(error,
+             QStringLiteral("the spool %1 is in use by another corvane-cli (pid %2)")
+                 .arg(dir.filePath("spool"))
+                 .arg(QCoreApplication::applicationPid()));
+
+    // A full disk, as a file size limit: the system's reason, and no half record behind.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit normal{};
+    getrlimit(RLIMIT_FSIZE, &normal);
+    rlimit small{1000, normal.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &small);
+    QByteArrayList appended;
+    while (appended.size() < 100
+           && spool->append(State, QByteArray::number(appended.size() + 1), &dropped, &error))
+        appended << QByteArray::number(appended.size() + 1);
+    setrlimit(RLIMIT_FSIZE, &normal);
+    QVERIFY2(error.endsWith(": " + QString::fromLocal8Bit(strerror(EFBIG))), qPrintable(error));
+    QVERIFY(appended.size() > 10 && appended.size() < 100);
+    QVERIFY(spool->append(State, "after", &dropped, &error));
+    spool = std::make_unique<Spool>();
+    QVERIFY(spool->open(dir.filePath("spool"), 1 << 20, &error));
+    QCOMPARE(pending(*spool), appended << "after");
+}
+
+void TestMqttPublisher::outage_data()
+{
+    QTest::addColumn<int>("qos");
+    QTest::addColumn<bool>("killed"); // the publisher, during the outage, and started again
+    QTest::addColumn<int>("limit"); // of the spool, in bytes
+    QTest::newRow("broker restarted") << 1 << false << (1 << 20);
+    QTest::newRow("QoS 0") << 0 << false << (1 << 20);
+    QTest::newRow("publisher killed during the outage") << 1 << true << (1 << 20);
+    QTest::newRow("spool limit reached") << 1 << false << (8 << 10);
+}
+
+// The broker is down for 2 s: the connection is lost, and a try 1 s later fails before the one
+// that succeeds; what matters is that the publisher finds it gone and comes back by itself.
+void TestMqttPublisher::outage()
+{
+    QFETCH(int, qos);
+    QFETCH(bool, killed);
+    QFETCH(int, limit);
+    Broker broker;
+    QCOMPARE(broker.start(), QString());
+    Subscriber subscriber(broker, State, "outage");
+    QVERIFY(subscriber.subscribed());
+    QTemporaryDir spool;
+    const QStringList arguments{broker.url(), spool.path(), QStringLiteral("qos=%1").arg(qos),
+                                QStringLiteral("limit=%1").arg(limit)};
+    auto publisher = std::make_unique<Publisher>();
+    QVERIFY(publisher->start(arguments));
+    // Each payload carries its number and the time it was taken, as a reading does.
+    QStringList sent;
+    const auto publish = [&](int readings) {
+        while (readings-- > 0) {
+            sent << QStringLiteral(R"({"n":%1,"time":"%2"})")
+                        .arg(sent.size() + 1)
+                        .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
+            QVERIFY(publisher->send("state " + State + ' ' + sent.last()));
+        }
+    };
+    publish(5);
+    QTRY_COMPARE_WITH_TIMEOUT(subscriber.lines().size(), 5, WaitMsecs);
+
+    broker.stop();
+    // QoS 0 is at most once: a reading written into a connection that the broker has just
+    // closed is lost. Readings are spooled and sent again once the loss is known.
+    if (qos == 0)
+        QTRY_VERIFY_WITH_TIMEOUT(!publisher->errors().isEmpty(), WaitMsecs);
+    for (int tenth = 0; tenth < 20; ++tenth) {
+        publish(10);
+        QTest::qWait(100);
+        if (killed && tenth == 10) {
+            publisher = std::make_unique<Publisher>();
+            QVERIFY(publisher->start(arguments));
+        }
+    }
+    QCOMPARE(broker.start(), QString());
+    publish(5);
+
+    // Every reading arrives at least once, first in the order sent and as sent, but for those
+    // the spool reported dropped.
+    QTRY_VERIFY_WITH_TIMEOUT(subscriber.lines().contains(State + ' ' + sent.last()), WaitMsecs);
+    const QStringList errors = publisher->errors();
+    int dropped = 0;
+    for (const QString &line : errors.filter("dropped"))
+        dropped += line.section(' ', -3, -3).toInt();
+    QCOMPARE(dropped > 0, limit < (1 << 20));
+    QStringList firsts = subscriber.lines().replaceInStrings(State + ' ', "");
+    firsts.removeDuplicates();
+    QCOMPARE(firsts, sent.mid(0, 5) + sent.mid(5 + dropped));
+    // One line when the connection is lost, one when it returns; not one per try.
+    QCOMPARE(errors.filter("connected again").size(), 1);
+    QVERIFY2(errors.filter("retrying").size() <= 2, qPrintable(errors.join('\n')));
+}
+
+void TestMqttPublisher::connectionErrors_data()
+{
+    QTest::addColumn<QString>("setup"); // of the broker
+    QTest::addColumn<QStringList>("arguments"); // PLAIN and TLS stand for the listeners' ports
+    QTest::addColumn<QString>("line"); // the one line on stderr; empty: connects
+    const QString plain = "mqtt://127.0.0.1:PLAIN", tls = "mqtts://127.0.0.1:TLS";
+    QTest::newRow("wrong password")
+        << "password" << QStringList{plain, "user=plant", "password=guess"}
+        << "the broker refused the connection: not authorised";
+    QTest::newRow("wrong CA") << "tls" << QStringList{tls, "cafile=other-ca.crt"}
+                              << "TLS: certificate verify failed";
+    QTest::newRow("TLS to a plain listener")
+        << "password"
+        << QStringList{"mqtts://127.0.0.1:PLAIN", "cafile=ca.crt", "user=plant", "password=secret"}
+        << "TLS: ";
+    QTest::newRow("client certificate")
+        << "client certificate"
+        << QStringList{tls, "cafile=ca.crt", "cert=client.crt", "key=client.key"} << "";
+    QTest::newRow("broker down") << "down" << QStringList{plain} << "connection refused";
+}
+
+// A failure is one line on stderr, however often the publisher tries again; over TLS nothing
+// reaches a broker whose certificate fails, and a TLS client never falls back to plain text.
+void TestMqttPublisher::connectionErrors()
+{
+    QFETCH(QString, setup);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, line);
+    Broker broker(
+        {true, setup == "client certificate", setup == "password" ? "plant" : "", "secret"});
+    if (setup != "down")
+        QCOMPARE(broker.start(), QString());
+    arguments.replaceInStrings("PLAIN", QString::number(broker.port))
+        .replaceInStrings("TLS", QString::number(broker.tlsPort))
+        .replaceInStrings(QRegularExpression("=(.*\\.(crt|key))$"), "=" + broker.path("\\1"));
+    QTemporaryDir spool;
+    Publisher publisher;
+    QVERIFY(publisher.start(arguments.mid(0, 1) + QStringList{spool.path()} + arguments.mid(1)));
+    QVERIFY(publisher.send("state " + State + " {\"n\":1}"));
+    const int port = arguments.first().section(':', -1).toInt();
+    if (line.isEmpty()) {
+        QTRY_VERIFY_WITH_TIMEOUT(broker.log().contains("Received PUBLISH from corvane-test"),
+                                 WaitMsecs);
+    } else if (setup == "down") {
+        QTRY_VERIFY_WITH_TIMEOUT(!publisher.errors().isEmpty(), WaitMsecs);
+        QTest::qWait(1500);
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(broker.connections(port) >= 2, WaitMsecs);
+        QVERIFY(!broker.log().contains("New client connected") || setup == "password");
+    }
+    const int stopMsecs = publisher.stop();
+    QVERIFY2(stopMsecs >= 0 && stopMsecs <= 2000, qPrintable(QString::number(stopMsecs)));
+    const QStringList errors = publisher.errors();
+    QCOMPARE(errors.size(), line.isEmpty() ? 0 : 1);
+    const QString expected =
+        QStringLiteral("corvane-cli: broker 127.0.0.1:%1: %2").arg(port).arg(line);
+    QVERIFY2(line.isEmpty() || errors.first().startsWith(expected), qPrintable(errors.join('\n')));
+}
+
+void TestMqttPublisher::lastWill_data()
+{
+    QTest::addColumn<bool>("killed"); // else stopped
+    QTest::newRow("killed") << true;
+    QTest::newRow("stopped") << false;
+}
+
+// The bridge's availability is online while the publisher is connected and offline, retained,
+// once it is gone: through the last will when it dies, from the publisher when it stops.
+void TestMqttPublisher::lastWill()
+{
+    QFETCH(bool, killed);
+    Broker broker;
+    QCOMPARE(broker.start(), QString());
+    Subscriber subscriber(broker, "corvane/#", "will");
+    QVERIFY(subscriber.subscribed());
+    QTemporaryDir spool;
+    Publisher publisher;
+    QVERIFY(publisher.start({broker.url(), spool.path(), "bridge=" + Bridge}));
+    const QString unit = QStringLiteral("corvane/u1/availability");
+    QVERIFY(publisher.send("retained " + unit + " online"));
+    QTRY_COMPARE_WITH_TIMEOUT(subscriber.lines(),
+                              QStringList({Bridge + " online", unit + " online"}), WaitMsecs);
+    if (killed)
+        publisher.kill();
+    else
+        QVERIFY(publisher.send("retained " + unit + " offline") && publisher.stop() <= 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(subscriber.lines().contains(Bridge + " offline"), WaitMsecs);
+    // Retained: what a subscriber that comes later receives first.
+    Subscriber late(broker, "corvane/#", "late");
+    QTRY_VERIFY_WITH_TIMEOUT(late.lines().size() >= 2, WaitMsecs);
+    QStringList retained = late.lines().mid(0, 2);
+    retained.sort();
+    QCOMPARE(retained,
+             QStringList({Bridge + " offline", unit + (killed ? " online" : " offline")}));
+}
+
+int main(int argc, char **argv)
+{
+    if (argc > 3 && qstrcmp(argv[1], "--publisher") == 0)
+        return runPublisher(argc, argv);
+    QCoreApplication app(argc, argv);
+    TestMqttPublisher test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_mqttpublisher.moc"
