@@ -203,6 +203,15 @@ void TestCli::run_data()
         "-0.1 is outside the humidity range 0 to 6553.5", "");
     row("unknown channel", Plain, "calibrate --port PORT wind 1 --record FILE", 2, "",
         "unknown channel wind", "");
+    const QString publish = QStringLiteral("publish --broker mqtt://127.0.0.1:1 ");
+    row("publish: a name with /", Plain, publish + "--port PORT=a/b", 2, "", "PORT=NAME", "");
+    row("publish: a name with #", Plain, publish + "--port PORT=#", 2, "", "PORT=NAME", "");
+    row("publish: + in a prefix", Plain, publish + "--port PORT --topic-prefix site/+", 2, "",
+        "without \\+ or #", "");
+    row("publish: not an MQTT URL", Plain, "publish --broker http://127.0.0.1 --port PORT", 2, "",
+        "", "");
+    row("publish: no password file", Plain, publish + "--port PORT --password-file " + Missing, 2,
+        "", "cannot be read", "");
     row("reset unconfirmed", Plain, "reset --port PORT", 2, "", "needs --yes", "");
     row("reset", Plain, "reset --port PORT --yes", 0, "", "factory settings", "63 60 56");
     row("no reset through an echoing port", Echo, "reset --port PORT --yes", 4, "", "no unit there",

@@ -3,6 +3,7 @@
 
 #include "calibration.h"
 #include "cli.h"
+#include "gateway.h"
 #include "interruptwatcher.h"
 #include "lineoutput.h"
 #include "portfinder.h"
@@ -15,11 +16,15 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QSerialPortInfo>
+#include <QStandardPaths>
+#include <QSysInfo>
 #include <QTextStream>
 #include <QTimer>
 
@@ -64,12 +69,13 @@ struct Option
 };
 
 const Option Options[] = {
-    {"port", "PORT", "The unit's port."},
+    {"port", "PORT", "The unit's port; publish: PORT[=NAME], once per unit."},
     {"all-ports", nullptr,
      "Without --port: greet every listed port, not only USB serial adapters."},
     {"format", "FORMAT", "text, csv (read) or jsonl; text on a terminal, jsonl otherwise."},
     {"timeout", "MS", "find: how long to wait, default 500, at most 60000.", 1, 60000},
-    {"interval", "S", "read: seconds between samples, default 1, from 0.1 to 86400.", 0.1, 86400},
+    {"interval", "S", "read, publish: seconds between samples, default 1, from 0.1 to 86400.", 0.1,
+     86400},
     {"count", "N", "read: stop after N lines (at most 1000000000).", 1, 1e9},
     {"duration", "S", "read: stop after S seconds (at most 10 years).", 0.1, 315360000},
     {"output", "FILE",
@@ -89,6 +95,23 @@ const Option Options[] = {
      "most 86400.",
      1, 86400},
     {"yes", nullptr, "reset: do not ask."},
+    {"broker", "URL", "publish: mqtt://host[:1883] or mqtts://host[:8883] (TLS)."},
+    {"topic-prefix", "P", "publish: the first topic level(s), default corvane."},
+    {"discovery-prefix", "P", "publish: discovery configs under P, default homeassistant."},
+    {"no-discovery", nullptr, "publish: no discovery configs."},
+    {"qos", "0|1", "publish: QoS of the readings, default 1.", 0, 1},
+    {"client-id", "ID", "publish: the MQTT client id, default corvane-HOSTNAME."},
+    {"username", "U", "publish: the broker's user name."},
+    {"password-file", "F",
+     "publish: the password, from a file (else $CORVANE_MQTT_PASSWORD; never an argument)."},
+    {"cafile", "F", "publish: CA certificates for mqtts:// (default: the system's)."},
+    {"cert", "F", "publish: a client certificate, with --key."},
+    {"key", "F", "publish: the client certificate's private key."},
+    {"spool", "DIR", "publish: where readings wait for the broker (see README)."},
+    {"spool-limit", "MB",
+     "publish: at most this much spool, default 100; then the oldest "
+     "readings go.",
+     1, 1000000},
     {"trace", nullptr, "Print the link's trace lines on stderr."},
 };
 
@@ -374,6 +397,162 @@ int resetUnit(const QCommandLineParser &parser, const QStringList &)
     return Cli::Done;
 }
 
+// Where readings wait for the broker: the service's state directory under systemd, else the
+// user's state directory.
+QString defaultSpool()
+{
+    const QString service = qEnvironmentVariable("STATE_DIRECTORY").split(QLatin1Char(':')).first();
+    if (!service.isEmpty())
+        return service + QStringLiteral("/spool");
+#ifdef Q_OS_WIN
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+        + QStringLiteral("/Corvane/spool");
+#else
+    const QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    return (state.isEmpty() ? QDir::homePath() + QStringLiteral("/.local/state") : state)
+        + QStringLiteral("/corvane/spool");
+#endif
+}
+
+// A file an option names must be there to be read before anything is opened.
+bool readableFile(const QCommandLineParser &parser, const char *name, QString *path)
+{
+    *path = parser.value(QLatin1String(name));
+    if (!parser.isSet(QLatin1String(name)))
+        return true;
+    QFile file(*path);
+    if (path->isEmpty() || !file.open(QIODevice::ReadOnly)) {
+        Cli::message(QStringLiteral("--%1 %2 cannot be read: %3")
+                         .arg(QLatin1String(name), *path, file.errorString()));
+        return false;
+    }
+    return true;
+}
+
+int publishUnits(const QCommandLineParser &parser, const QStringList &)
+{
+    Gateway::Options options;
+    MqttPublisher::Options &broker = options.broker;
+    QString error;
+    if (!parser.isSet(QStringLiteral("broker"))) {
+        Cli::message(QStringLiteral("publish needs --broker URL"));
+        return Cli::Usage;
+    }
+    if (!MqttPublisher::parseBrokerUrl(parser.value(QStringLiteral("broker")), &broker, &error)) {
+        Cli::message(error);
+        return Cli::Usage;
+    }
+    double interval = 1;
+    double qos = 1;
+    double spoolLimit = 100;
+    if (!numberOption(parser, "interval", &interval) || !numberOption(parser, "qos", &qos)
+        || !numberOption(parser, "spool-limit", &spoolLimit))
+        return Cli::Usage;
+    if (qos != 0 && qos != 1) {
+        Cli::message(QStringLiteral("--qos takes 0 or 1"));
+        return Cli::Usage;
+    }
+    options.intervalMsecs = qRound(interval * 1000);
+    broker.qos = int(qos);
+    broker.spoolLimitBytes = qint64(spoolLimit * 1024 * 1024);
+    for (const QString &value : parser.values(QStringLiteral("port"))) {
+        const int equals = value.lastIndexOf(QLatin1Char('='));
+        Gateway::Unit unit{equals < 0 ? value : value.left(equals),
+                           equals < 0 ? QString() : value.mid(equals + 1)};
+        if (unit.port.isEmpty() || (equals >= 0 && !Gateway::isName(unit.name))) {
+            Cli::message(QStringLiteral("--port takes PORT or PORT=NAME, NAME of letters, digits, "
+                                        "_ and - (a topic level), not \"%1\"")
+                             .arg(value));
+            return Cli::Usage;
+        }
+        if (equals < 0)
+            unit.name = Gateway::defaultName(unit.port);
+        for (const Gateway::Unit &other : options.units) {
+            if (other.name == unit.name || other.port == unit.port) {
+                Cli::message(QStringLiteral("%1 and %2 are both served as %3")
+                                 .arg(other.port, unit.port, unit.name));
+                return Cli::Usage;
+            }
+        }
+        options.units << unit;
+    }
+    const auto prefixOption = [&](const char *name, QString *prefix) {
+        if (parser.isSet(QLatin1String(name)))
+            *prefix = parser.value(QLatin1String(name));
+        static const QRegularExpression levels(QStringLiteral("^[^/+#]+(/[^/+#]+)*$"));
+        if (levels.match(*prefix).hasMatch())
+            return true;
+        Cli::message(QStringLiteral("--%1 takes topic levels without + or #, not \"%2\"")
+                         .arg(QLatin1String(name), *prefix));
+        return false;
+    };
+    if (!prefixOption("topic-prefix", &options.topicPrefix)
+        || !prefixOption("discovery-prefix", &options.discoveryPrefix))
+        return Cli::Usage;
+    if (parser.isSet(QStringLiteral("no-discovery"))) {
+        if (parser.isSet(QStringLiteral("discovery-prefix"))) {
+            Cli::message(
+                QStringLiteral("--no-discovery and --discovery-prefix exclude each other"));
+            return Cli::Usage;
+        }
+        options.discoveryPrefix.clear();
+    }
+    broker.clientId = parser.isSet(QStringLiteral("client-id"))
+        ? parser.value(QStringLiteral("client-id"))
+        : Gateway::nameFrom(QStringLiteral("corvane-") + QSysInfo::machineHostName());
+    if (!Gateway::isName(broker.clientId)) {
+        Cli::message(QStringLiteral("--client-id takes letters, digits, _ and - (a topic level)"));
+        return Cli::Usage;
+    }
+    broker.bridgeTopic = options.topicPrefix + QStringLiteral("/bridge/") + broker.clientId
+        + QStringLiteral("/availability");
+    broker.username = parser.value(QStringLiteral("username"));
+    QString passwordFile;
+    if (!readableFile(parser, "password-file", &passwordFile)
+        || !readableFile(parser, "cafile", &broker.caFile)
+        || !readableFile(parser, "cert", &broker.certFile)
+        || !readableFile(parser, "key", &broker.keyFile))
+        return Cli::Usage;
+    if (broker.certFile.isEmpty() != broker.keyFile.isEmpty()) {
+        Cli::message(QStringLiteral("--cert and --key go together"));
+        return Cli::Usage;
+    }
+    if ((!broker.caFile.isEmpty() || !broker.certFile.isEmpty()) && !broker.tls) {
+        Cli::message(QStringLiteral("--cafile, --cert and --key need an mqtts:// broker"));
+        return Cli::Usage;
+    }
+    if (!passwordFile.isEmpty()) {
+        QFile file(passwordFile);
+        file.open(QIODevice::ReadOnly);
+        QByteArray password = file.readAll();
+        if (password.endsWith('\n'))
+            password.chop(1);
+        broker.password = QString::fromUtf8(password);
+    } else {
+        broker.password = qEnvironmentVariable("CORVANE_MQTT_PASSWORD");
+    }
+    if (!broker.password.isEmpty() && broker.username.isEmpty()) {
+        Cli::message(QStringLiteral("a password needs --username"));
+        return Cli::Usage;
+    }
+    broker.spoolDir = parser.isSet(QStringLiteral("spool")) ? parser.value(QStringLiteral("spool"))
+                                                            : defaultSpool();
+    if (broker.spoolDir.isEmpty()) {
+        Cli::message(QStringLiteral("--spool is empty"));
+        return Cli::Usage;
+    }
+
+    Gateway gateway(options);
+    if (!gateway.start(&error)) {
+        Cli::message(error);
+        return Cli::CannotWrite;
+    }
+    QObject::connect(&gateway, &Gateway::finished, [] { QCoreApplication::exit(Cli::Done); });
+    InterruptWatcher interrupts;
+    QObject::connect(&interrupts, &InterruptWatcher::interrupted, &gateway, &Gateway::stop);
+    return QCoreApplication::exec();
+}
+
 // A command: its name, what it takes, its help, its options and what runs it.
 struct Command
 {
@@ -416,6 +595,14 @@ const Command Commands[] = {
      "Resets the unit to its factory settings.",
      {"port", "all-ports", "yes"},
      resetUnit},
+    {"publish",
+     "",
+     "Publishes the readings of every unit on this machine (each --port, default every USB "
+     "serial adapter) to an MQTT broker, with discovery configs; readings the broker has not "
+     "acknowledged wait in the spool, nothing is lost.",
+     {"broker", "port", "interval", "topic-prefix", "discovery-prefix", "no-discovery", "qos",
+      "client-id", "username", "password-file", "cafile", "cert", "key", "spool", "spool-limit"},
+     publishUnits},
 };
 
 QString commandNames()
