@@ -331,8 +331,9 @@ void TestMqttPublisher::outage()
     QCOMPARE(broker.start(), QString());
     publish(5);
 
-    // Every reading arrives at least once, first in the order sent and as sent, but for those
-    // the spool reported dropped.
+    // Every reading arrives at least once, first in the order sent and as sent, but for the
+    // oldest ones the spool reported dropped; of those, ones already handed to the library when
+    // the loss was not yet known may arrive all the same.
     QTRY_VERIFY_WITH_TIMEOUT(subscriber.lines().contains(State + ' ' + sent.last()), WaitMsecs);
     const QStringList errors = publisher->errors();
     int dropped = 0;
@@ -341,7 +342,9 @@ void TestMqttPublisher::outage()
     QCOMPARE(dropped > 0, limit < (1 << 20));
     QStringList firsts = subscriber.lines().replaceInStrings(State + ' ', "");
     firsts.removeDuplicates();
-    QCOMPARE(firsts, sent.mid(0, 5) + sent.mid(5 + dropped));
+    for (const QString &reading : sent.mid(5, dropped))
+        sent.removeAll(firsts.contains(reading) ? QString() : reading);
+    QCOMPARE(firsts, sent);
     // One line when the connection is lost, one when it returns; not one per try.
     QCOMPARE(errors.filter("connected again").size(), 1);
     QVERIFY2(errors.filter("retrying").size() <= 2, qPrintable(errors.join('\n')));
