@@ -155,8 +155,6 @@ private slots:
     void outage();
     void connectionErrors_data();
     void connectionErrors();
-    void lastWill_data();
-    void lastWill();
 };
 
 void TestMqttPublisher::parseBrokerUrl()
@@ -407,43 +405,6 @@ void TestMqttPublisher::connectionErrors()
     const QString expected =
         QStringLiteral("corvane-cli: broker 127.0.0.1:%1: %2").arg(port).arg(line);
     QVERIFY2(line.isEmpty() || errors.first().startsWith(expected), qPrintable(errors.join('\n')));
-}
-
-void TestMqttPublisher::lastWill_data()
-{
-    QTest::addColumn<bool>("killed"); // else stopped
-    QTest::newRow("killed") << true;
-    QTest::newRow("stopped") << false;
-}
-
-// The bridge's availability is online while the publisher is connected and offline, retained,
-// once it is gone: through the last will when it dies, from the publisher when it stops.
-void TestMqttPublisher::lastWill()
-{
-    QFETCH(bool, killed);
-    Broker broker;
-    QCOMPARE(broker.start(), QString());
-    Subscriber subscriber(broker, "corvane/#", "will");
-    QVERIFY(subscriber.subscribed());
-    QTemporaryDir spool;
-    Publisher publisher;
-    QVERIFY(publisher.start({broker.url(), spool.path(), "bridge=" + Bridge}));
-    const QString unit = QStringLiteral("corvane/u1/availability");
-    QVERIFY(publisher.send("retained " + unit + " online"));
-    QTRY_COMPARE_WITH_TIMEOUT(subscriber.lines(),
-                              QStringList({Bridge + " online", unit + " online"}), WaitMsecs);
-    if (killed)
-        publisher.kill();
-    else
-        QVERIFY(publisher.send("retained " + unit + " offline") && publisher.stop() <= 2000);
-    QTRY_VERIFY_WITH_TIMEOUT(subscriber.lines().contains(Bridge + " offline"), WaitMsecs);
-    // Retained: what a subscriber that comes later receives first.
-    Subscriber late(broker, "corvane/#", "late");
-    QTRY_VERIFY_WITH_TIMEOUT(late.lines().size() >= 2, WaitMsecs);
-    QStringList retained = late.lines().mid(0, 2);
-    retained.sort();
-    QCOMPARE(retained,
-             QStringList({Bridge + " offline", unit + (killed ? " online" : " offline")}));
 }
 
 int main(int argc, char **argv)

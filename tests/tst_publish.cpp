@@ -145,6 +145,14 @@ void TestPublish::publish()
     QVERIFY(arrived("corvane/left/availability", "offline"));
     QVERIFY(arrived("corvane/right/availability", "offline"));
     QVERIFY(arrived("corvane/bridge/gw/availability", "offline"));
+    // Retained: what a consumer that subscribes later receives.
+    Subscriber late(broker, QStringLiteral("corvane/+/availability"), QStringLiteral("late"));
+    QTRY_COMPARE_WITH_TIMEOUT(late.lines().size(), 2, 10000);
+    QStringList retained = late.lines();
+    retained.sort();
+    QCOMPARE(
+        retained,
+        QStringList({"corvane/left/availability offline", "corvane/right/availability offline"}));
 }
 
 QTEST_GUILESS_MAIN(TestPublish)
