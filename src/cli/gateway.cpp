@@ -12,6 +12,8 @@
 #include <QRegularExpression>
 #include <QSerialPortInfo>
 
+#include <algorithm>
+
 namespace {
 
 // Adapters plugged in after the start are looked for this often.
@@ -219,7 +221,11 @@ void Gateway::scanAdapters()
         };
         connect(probe, &Reader::reading, this, [this, port, forget] {
             forget();
-            serve({port, defaultName(port)});
+            // Two adapters may carry the same serial number; the port tells them apart.
+            QString name = defaultName(port);
+            if (std::find(names.begin(), names.end(), name) != names.end())
+                name += QLatin1Char('_') + nameFrom(port);
+            serve({port, name});
         });
         connect(probe, &Reader::finished, this, forget);
         probe->start();
