@@ -3,7 +3,7 @@
 # them under Wine against the native simulated unit.
 #
 #   ./scripts/windows.sh             everything
-#   ./scripts/windows.sh toolchain   only the cached Qt for Windows
+#   ./scripts/windows.sh toolchain   only the cached Qt and libmosquitto for Windows
 #   ./scripts/windows.sh wine-check  only the check under Wine, as root in a private mount
 #                                    namespace (what the script runs itself)
 #
@@ -14,6 +14,7 @@
 # Qt 5.15 for MinGW-w64 (qtbase from Debian's source package, QtSerialPort beside it) is built once
 # into a versioned cache outside the tree (CORVANE_WIN_CACHE, by default ~/.cache/corvane-win) and
 # reused; the build runs in a scratch folder and the prefix only appears, complete, at its end.
+# libmosquitto and OpenSSL, for corvane-cli publish, are cached the same way beside it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
@@ -23,11 +24,18 @@ toolchain_revision=1
 cache=${CORVANE_WIN_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/corvane-win}
 prefix=$cache/qt-$qt_version-mingw-$toolchain_revision
 stamp=$prefix/.complete
+# libmosquitto and the OpenSSL it speaks TLS with: a prefix of their own, so that a new version
+# (Debian's security fixes to OpenSSL, say) is built without building Qt again.
+mosquitto_version=2.0.11
+openssl_series=3.0
+mqtt_revision=1
+mqtt_prefix=$cache/mqtt-$mosquitto_version-openssl-$openssl_series-mingw-$mqtt_revision
+mqtt_stamp=$mqtt_prefix/.complete
 host_bins=/usr/lib/qt5/bin
 jobs=$(($(nproc) < 2 ? $(nproc) : 2))
 
 corvane_install_packages g++-mingw-w64-x86-64-posix g++ qtbase5-dev-tools qt5-qmake dpkg-dev make \
-    perl python3 xz-utils
+    perl python3 xz-utils cmake
 
 # Runs a command with its output in a log, shown only when it fails.
 logged() {
@@ -36,10 +44,8 @@ logged() {
     "$@" >>"$log" 2>&1 || { echo "error: $* failed; end of $log:" >&2; tail -n 40 "$log" >&2; return 1; }
 }
 
-# Debian's qtbase, configured for Windows with the host's moc, rcc and uic; only the libraries,
-# plugins and tools the program and its tests need are built.
-build_qtbase() {
-    local work=$1 stage=$2
+# apt-get source needs Debian's source archive among apt's sources.
+use_deb_src() {
     if ! grep -rqs '^Types:.*deb-src\|^deb-src' /etc/apt/sources.list /etc/apt/sources.list.d/; then
         local sudo=()
         [ "$(id -u)" -ne 0 ] && sudo=(sudo)
@@ -47,6 +53,13 @@ build_qtbase() {
             "${sudo[@]}" tee /etc/apt/sources.list.d/corvane-deb-src.sources >/dev/null
         "${sudo[@]}" apt-get update -qq
     fi
+}
+
+# Debian's qtbase, configured for Windows with the host's moc, rcc and uic; only the libraries,
+# plugins and tools the program and its tests need are built.
+build_qtbase() {
+    local work=$1 stage=$2
+    use_deb_src
     (cd "$work" && logged "$work/qtbase.log" apt-get source qtbase-opensource-src)
     local src
     src=$(find "$work" -maxdepth 1 -type d -name "qtbase-opensource-src-$qt_version*" | head -1)
@@ -120,15 +133,80 @@ build_toolchain() {
     trap - EXIT
 }
 
+# OpenSSL's libcrypto and libssl, then libmosquitto on them, as DLLs, from Debian's source
+# packages, into their cache prefix as build_toolchain does Qt. The stamp names the Debian
+# versions built.
+build_mqtt() {
+    mkdir -p "$cache"
+    rm -rf "$mqtt_prefix" "$cache"/mqtt-work.*
+    local work
+    work=$(mktemp -d "$cache/mqtt-work.XXXXXX")
+    trap 'rm -rf "$work"' EXIT
+    local stage=$work/stage log=$work/mqtt.log
+    echo "Building libmosquitto $mosquitto_version and OpenSSL $openssl_series for Windows into $mqtt_prefix (about 10 minutes on 2 cores)"
+    use_deb_src
+    (cd "$work" && logged "$log" apt-get source openssl mosquitto)
+    local openssl mosquitto
+    openssl=$(find "$work" -maxdepth 1 -type d -name "openssl-$openssl_series.*" | head -1)
+    mosquitto=$work/mosquitto-$mosquitto_version
+    if [ ! -d "$openssl" ] || [ ! -d "$mosquitto" ]; then
+        echo "error: Debian's sources are not OpenSSL $openssl_series and mosquitto $mosquitto_version" >&2
+        exit 1
+    fi
+    (
+        cd "$openssl"
+        logged "$log" ./Configure mingw64 --cross-compile-prefix=x86_64-w64-mingw32- CC=gcc-posix \
+            --prefix="$mqtt_prefix" --libdir=lib shared no-engine no-tests
+        # Windows loads openssl.cnf, engines and providers from the folders OpenSSL's own Windows
+        # builds use, which only administrators can write to, not from a path named after this
+        # machine's, which anyone may create on a drive.
+        local dirs=(OPENSSLDIR="C:/Program Files/Common Files/SSL"
+            ENGINESDIR="C:/Program Files/OpenSSL/lib/engines-3"
+            MODULESDIR="C:/Program Files/OpenSSL/lib/ossl-modules")
+        logged "$log" make -j"$jobs" "${dirs[@]}" build_libs
+        logged "$log" make "${dirs[@]}" install_dev DESTDIR="$stage"
+    )
+    # The DLLs, their import libraries and headers; not the static libraries.
+    rm "$stage$mqtt_prefix"/lib/lib{crypto,ssl}.a
+    x86_64-w64-mingw32-strip --strip-unneeded "$stage$mqtt_prefix"/bin/lib{crypto,ssl}-3-x64.dll
+    # libmosquitto's build takes pthreads-win32 from C:\pthreads; MinGW brings winpthreads.
+    sed -i -e 's|^\(\s*set (PTHREAD_LIBRARIES\) C:.*|\1 pthread)|' \
+        -e 's|^\(\s*set (PTHREAD_INCLUDE_DIR\) C:.*|\1 "")|' "$mosquitto/CMakeLists.txt"
+    if grep -q pthreadVC2 "$mosquitto/CMakeLists.txt"; then
+        echo "error: mosquitto's build still asks for pthreads-win32" >&2
+        exit 1
+    fi
+    # The staging prefix is where it installs, and where the cross build's searches find OpenSSL.
+    logged "$log" cmake -S "$mosquitto" -B "$work/mosquitto-build" \
+        -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$mqtt_prefix" \
+        -DCMAKE_STAGING_PREFIX="$stage$mqtt_prefix" -DOPENSSL_ROOT_DIR="$stage$mqtt_prefix" \
+        -DWITH_TLS=ON -DWITH_THREADING=ON -DWITH_STATIC_LIBRARIES=OFF -DWITH_LIB_CPP=OFF \
+        -DWITH_BROKER=OFF -DWITH_APPS=OFF -DWITH_CLIENTS=OFF -DWITH_PLUGINS=OFF -DWITH_CJSON=OFF \
+        -DDOCUMENTATION=OFF
+    logged "$log" cmake --build "$work/mosquitto-build" -j"$jobs"
+    logged "$log" cmake --install "$work/mosquitto-build" --strip
+    # Its install rules leave out the import library that programs link, and, without the C++
+    # wrapper, its pkg-config file names a library that is not there.
+    cp "$work/mosquitto-build/lib/libmosquitto.dll.a" "$stage$mqtt_prefix/lib/"
+    rm "$stage$mqtt_prefix/lib/pkgconfig/libmosquittopp.pc"
+    mv "$stage$mqtt_prefix" "$mqtt_prefix"
+    echo "openssl $(dpkg-parsechangelog -l "$openssl/debian/changelog" -S Version)," \
+        "mosquitto $(dpkg-parsechangelog -l "$mosquitto/debian/changelog" -S Version)" >"$mqtt_stamp"
+    rm -rf "$work"
+    trap - EXIT
+}
+
 windows_packages="nsis icoutils wine wine64 binutils-mingw-w64-x86-64 procps"
 build=$PWD/build/windows
 
 # The program and its packages, and a native simulated unit for the check under Wine.
 build_windows() {
     corvane_install_packages $CORVANE_BUILD_PACKAGES $CORVANE_HEADLESS_PACKAGES $windows_packages file
-    # A build configured against another Qt keeps that Qt's paths in its cache. The preset's
-    # toolchain finds the Qt this script caches, under the same CORVANE_WIN_CACHE.
-    if ! grep -qsx "Qt5Core_DIR:PATH=$prefix/lib/cmake/Qt5Core" "$build/CMakeCache.txt"; then
+    # A build configured against another Qt or libmosquitto keeps their paths in its cache. The
+    # preset's toolchain finds those this script caches, under the same CORVANE_WIN_CACHE.
+    if ! grep -qsx "Qt5Core_DIR:PATH=$prefix/lib/cmake/Qt5Core" "$build/CMakeCache.txt" ||
+        { grep -qF "$cache/mqtt-" "$build/CMakeCache.txt" &&
+            ! grep -qF "$mqtt_prefix/" "$build/CMakeCache.txt"; }; then
         rm -rf "$build"
     fi
     cmake --preset windows >/dev/null
@@ -433,6 +511,9 @@ if [ "${1:-}" = wine-check ]; then
 fi
 if [ ! -f "$stamp" ]; then
     build_toolchain
+fi
+if [ ! -f "$mqtt_stamp" ]; then
+    build_mqtt
 fi
 if [ "${1:-}" = toolchain ]; then
     exit 0
