@@ -12,12 +12,10 @@ install(FILES $<TARGET_FILE:Qt${QT_VERSION_MAJOR}::QWindowsIntegrationPlugin> DE
 install(FILES $<TARGET_FILE:Qt${QT_VERSION_MAJOR}::QWindowsVistaStylePlugin> DESTINATION styles)
 
 # libmosquitto, which corvane-cli publishes with, and the OpenSSL it speaks TLS with, from the
-# prefix pkg-config found it in (src/cli); scripts/windows.sh builds them so into its cache.
-if(MOSQUITTO_FOUND)
-    foreach(dll libmosquitto.dll libssl-3-x64.dll libcrypto-3-x64.dll)
-        install(FILES "${MOSQUITTO_PREFIX}/bin/${dll}" DESTINATION .)
-    endforeach()
-endif()
+# prefix pkg-config found it in; scripts/windows.sh builds them so into its cache.
+foreach(dll libmosquitto.dll libssl-3-x64.dll libcrypto-3-x64.dll)
+    install(FILES "${MOSQUITTO_PREFIX}/bin/${dll}" DESTINATION .)
+endforeach()
 
 # The compiler's runtime: MinGW's C++ library, unwinder and threads; Visual C++'s redistributable.
 if(MINGW)
