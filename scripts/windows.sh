@@ -3,18 +3,23 @@
 # them under Wine against the native simulated unit.
 #
 #   ./scripts/windows.sh             everything
-#   ./scripts/windows.sh toolchain   only the cached Qt and libmosquitto for Windows
+#   ./scripts/windows.sh toolchain   only the caches: Qt and libmosquitto for Windows, the Wine 10
+#                                    root
 #   ./scripts/windows.sh wine-check  only the check under Wine, as root in a private mount
+#                                    namespace (what the script runs itself)
+#   ./scripts/windows.sh wine-root DIR   makes the Wine 10 root in DIR, as root in a private mount
 #                                    namespace (what the script runs itself)
 #
 # It leaves build/windows/corvane-<version>-win64.zip (unzipped, the program runs) and the
 # installer build/windows/corvane-<version>-win64.exe, and screenshots of the program under
-# Wine in build/windows/corvane-wine.png, and at 150 % display scaling in corvane-wine-150.png.
+# Wine in build/windows/corvane-wine.png (the unit's readings and a calibration's verdict), and
+# at 150 % display scaling in corvane-wine-150.png.
 #
 # Qt 5.15 for MinGW-w64 (qtbase from Debian's source package, QtSerialPort beside it) is built once
 # into a versioned cache outside the tree (CORVANE_WIN_CACHE, by default ~/.cache/corvane-win) and
 # reused; the build runs in a scratch folder and the prefix only appears, complete, at its end.
-# libmosquitto and OpenSSL, for corvane-cli publish, are cached the same way beside it.
+# libmosquitto and OpenSSL, for corvane-cli publish, are cached the same way beside it, and so is
+# the Debian 13 root file system with Wine 10 that the check runs in.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
@@ -196,8 +201,55 @@ build_mqtt() {
     trap - EXIT
 }
 
-windows_packages="nsis icoutils wine wine64 binutils-mingw-w64-x86-64 procps"
+# Debian 13's Wine 10, in a root file system of its own beside the Qt: Debian 12's Wine 8 never
+# completes QtSerialPort's wait for received bytes (it drops the wait's completion routine), so
+# under it the programs never receive. The root is minimal: Wine without its recommends and a
+# Chinese font for the window's texts; the X server, the screenshots and the simulated unit stay
+# on this machine.
+wine_root_revision=1
+wine_root=$cache/trixie-wine-$wine_root_revision
+wine_root_stamp=$wine_root/.complete
+wine_root_packages="wine wine64 fonts-arphic-ukai"
+
+build_wine_root() {
+    corvane_install_packages debootstrap
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    mkdir -p "$cache"
+    # A root without its stamp, and scratch folders, are the remains of an interrupted run.
+    "${sudo[@]}" rm -rf "$wine_root" "$cache"/trixie-work.*
+    local work
+    work=$(mktemp -d "$cache/trixie-work.XXXXXX")
+    trap '"${sudo[@]}" rm -rf "$work"' EXIT
+    echo "Building a Debian 13 root file system with Wine 10 into $wine_root (about 5 minutes)"
+    # debootstrap and the packages' scripts mount /proc and device nodes inside it: in a mount
+    # namespace of its own, they are gone with it however the build ends.
+    "${sudo[@]}" unshare -m --propagation private "$0" wine-root "$work/root" >"$work/root.log" 2>&1 ||
+        { echo "error: the root file system failed; end of its log:" >&2; tail -n 40 "$work/root.log" >&2; exit 1; }
+    "${sudo[@]}" mv "$work/root" "$wine_root"
+    "${sudo[@]}" touch "$wine_root_stamp"
+    "${sudo[@]}" rm -rf "$work"
+    trap - EXIT
+}
+
+# In a private mount namespace, as root: the root file system in $1.
+make_wine_root() {
+    local dir=$1
+    debootstrap --variant=minbase trixie "$dir" http://deb.debian.org/debian
+    # What nobody reads in a throwaway root: manuals, documentation, translations.
+    printf 'path-exclude /usr/share/doc/*\npath-exclude /usr/share/man/*\npath-exclude /usr/share/info/*\npath-exclude /usr/share/locale/*\n' \
+        >"$dir/etc/dpkg/dpkg.cfg.d/corvane-slim"
+    cp /etc/resolv.conf "$dir/etc/resolv.conf"
+    mount -t proc proc "$dir/proc"
+    chroot "$dir" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive chroot "$dir" apt-get install -y -qq --no-install-recommends $wine_root_packages
+    chroot "$dir" apt-get clean
+    rm -rf "$dir"/var/lib/apt/lists/* "$dir/etc/resolv.conf"
+}
+
+windows_packages="nsis icoutils binutils-mingw-w64-x86-64 procps"
 build=$PWD/build/windows
+modem_lines=$PWD/build/test/tests/libptymodemlines.so
 
 # The program and its packages, and a native simulated unit for the check under Wine.
 build_windows() {
@@ -217,6 +269,9 @@ build_windows() {
     (cd "$build" && cpack >/dev/null)
     cmake --preset release >/dev/null
     cmake --build --preset release -j"$jobs" --target corvane-sim >/dev/null
+    # The modem-line library the check preloads into Wine, from the native build with the suites.
+    cmake --preset test >/dev/null
+    cmake --build --preset test --target ptymodemlines >/dev/null
 }
 
 # DLLs that come with every Windows; anything else a deployed file imports must be deployed.
@@ -306,23 +361,130 @@ windows_path() {
     printf 'Z:%s' "${path//\//\\}"
 }
 
-# The mean grey of the port list's box, from a screenshot (some 20 ms).
-port_box() {
-    import -window "$1" -crop 100x40+18+104 +repage -colorspace gray -format '%[fx:mean]' info:
+# The mean grey of a box of a window (WxH+X+Y), from a screenshot (some 20 ms): it changes when
+# something is drawn into an empty label or list.
+box_look() {
+    import -window "$1" -crop "$2" +repage -colorspace gray -format '%[fx:mean]' info:
 }
 
-# Under Wine, in a private mount namespace (see below): the program from the unzipped zip opens
-# COM1, which is the native simulated unit's pseudo-terminal, and greets it; then the installer.
-wine_check() {
-    # Wine maps the host's serial nodes as COM ports too, and opening those can block inside
-    # QSerialPort::open: here they are /dev/null, which fails to open as a port at once.
-    local node
-    for node in /dev/ttyS*; do
-        if [ -c "$node" ]; then
-            mount --bind /dev/null "$node"
-        fi
-    done
+# The port list's box.
+port_box() {
+    box_look "$1" 100x40+18+104
+}
 
+# A reading of the unit in tenths, as corvane-cli writes it (21.5, -0.5).
+tenths_text() {
+    local tenths=$1 sign=""
+    if ((tenths < 0)); then
+        sign=-
+        tenths=$((-tenths))
+    fi
+    echo "$sign$((tenths / 10)).$((tenths % 10))"
+}
+
+# The four readings of the unit's latest full answer (command 60) in its trace, as a CSV row's
+# values: air temperature, humidity, pressure, oil temperature.
+unit_readings() {
+    local answer field value values=()
+    answer=$(grep '^-> 2160' "$scratch/unit.log" | tail -n 1)
+    answer=${answer#-> }
+    for field in 6 10 14 18; do
+        value=$((16#${answer:field:4}))
+        ((value < 32768)) || value=$((value - 65536))
+        values+=("$(tenths_text "$value")")
+    done
+    (IFS=,; echo "${values[*]}")
+}
+
+# A simulated unit on a new pseudo-terminal, mapped as COM1 (which Wine reads when it starts):
+# its trace in $scratch/unit.log, its process in $unit.
+start_unit() {
+    [ -f "$scratch/unit.log" ] && cat "$scratch/unit.log" >>"$scratch/units-before.log"
+    "$PWD/build/release/sim/corvane-sim" --trace --no-drift >"$scratch/unit.log" 2>&1 &
+    unit=$!
+    pids+=("$unit")
+    wait_for 50 test -s "$scratch/unit.log" || fail "the simulated unit did not start"
+    wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$(head -n 1 "$scratch/unit.log")" /f \
+        >>"$scratch/wineboot.log" 2>&1
+    wineserver -k || true
+    wineserver -w || true
+}
+
+# Stops the simulated unit, which closes its pseudo-terminal as an unplugged adapter vanishes.
+stop_unit() {
+    kill "$unit"
+    wait "$unit" 2>/dev/null || true
+}
+
+# Counts the lines of $2 that match the pattern $1.
+count_lines() {
+    grep -c -- "$1" "$2" || true
+}
+
+# Whether at least $3 lines of $2 match the pattern $1.
+lines_at_least() {
+    [ "$(count_lines "$1" "$2")" -ge "$3" ]
+}
+
+# Whether the box $2 of the window $1 no longer looks as $3.
+box_changed() {
+    [ "$(box_look "$1" "$2")" != "$3" ]
+}
+
+# A trace line's time of day (hh:mm:ss.zzz) in milliseconds.
+day_msecs() {
+    local hours minutes seconds
+    IFS=: read -r hours minutes seconds <<<"$1"
+    echo $(((10#$hours * 60 + 10#$minutes) * 60000 + 10#${seconds%.*} * 1000 + 10#${seconds#*.}))
+}
+
+# Clicks at a point of a window, given as X Y of its 100 % layout.
+click_at() {
+    xdotool mousemove --window "$1" "$2" "$3" click 1
+}
+
+# The Wine 10 root for this check: the cached root under a throwaway writable layer, with the
+# project tree, the Qt and compiler runtime the suites load, this check's scratch folder and the X
+# server's socket bound in at the same paths, and a /dev of its own with only the basic nodes and
+# this namespace's pseudo-terminals (no serial nodes, which Wine would map as COM ports too, and
+# opening those can block inside QSerialPort::open). "wine" and "wineserver" run in it, for this
+# script and for ctest (the windows preset's emulator is "wine"), with the modem-line library
+# (tests/ptymodemlines.c) preloaded into every Wine process and into nothing else.
+enter_wine_root() {
+    local root=$scratch/root layer=$scratch/layer path node
+    # The writable layer in memory: an overlay cannot be written to on every file system, and
+    # Wine writes little there (its server's socket), its prefix being bound in.
+    mkdir "$root" "$layer"
+    mount -t tmpfs tmpfs "$layer"
+    mkdir "$layer/upper" "$layer/work"
+    mount -t overlay overlay -o "lowerdir=$wine_root,upperdir=$layer/upper,workdir=$layer/work" "$root"
+    for path in "$PWD" "$prefix" "$scratch" /tmp/.X11-unix; do
+        mkdir -p "$root$path"
+        mount --bind "$path" "$root$path"
+    done
+    mount -t proc proc "$root/proc"
+    mount --rbind /sys "$root/sys"
+    mount -t tmpfs -o mode=755 tmpfs "$root/dev"
+    for node in null zero full random urandom tty; do
+        touch "$root/dev/$node"
+        mount --bind "/dev/$node" "$root/dev/$node"
+    done
+    mkdir "$root/dev/pts" "$root/dev/shm"
+    mount --bind /dev/pts "$root/dev/pts"
+    ln -s pts/ptmx "$root/dev/ptmx"
+    mount -t tmpfs tmpfs "$root/dev/shm"
+
+    mkdir "$scratch/bin"
+    printf '#!/bin/bash\nexec chroot %q /usr/bin/env PATH=/usr/bin:/bin LD_PRELOAD=%q "${0##*/}" "$@"\n' \
+        "$root" "$modem_lines" >"$scratch/bin/wine"
+    chmod +x "$scratch/bin/wine"
+    ln -s wine "$scratch/bin/wineserver"
+    export PATH=$scratch/bin:$PATH
+}
+
+# Under Wine 10, in a private mount namespace (see below): the suites, the programs from the
+# unzipped zip against the native simulated unit on COM1, then the installer.
+wine_check() {
     # Not local: the exit trap still needs them.
     scratch=$(mktemp -d)
     pids=()
@@ -331,7 +493,10 @@ wine_check() {
         wineserver -k 2>/dev/null || true
         for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
         wait 2>/dev/null || true
-        rm -rf "$scratch"
+        # Unmounted first, so that nothing of the bound trees is removed with the scratch folder.
+        umount -lR "$scratch/root" 2>/dev/null || true
+        umount -l "$scratch/layer" 2>/dev/null || true
+        rm -rf --one-file-system "$scratch"
     }
     trap cleanup EXIT
     fail() {
@@ -340,33 +505,31 @@ wine_check() {
         exit 1
     }
 
+    # Pseudo-terminals of this namespace's own: no other program on the machine can open the
+    # simulated unit's and take its answers.
+    mount -t devpts -o newinstance,ptmxmode=0666,mode=0620 devpts /dev/pts
+    mount --bind /dev/pts/ptmx /dev/ptmx
+
     # Room for the window at 200 % display scaling.
     Xvfb -displayfd 3 -screen 0 1920x1200x24 -nolisten tcp 3>"$scratch/display" 2>/dev/null &
     pids+=($!)
     wait_for 100 test -s "$scratch/display" || fail "Xvfb did not start"
     export DISPLAY=:$(head -n 1 "$scratch/display")
-
-    "$PWD/build/release/sim/corvane-sim" --trace --no-drift >"$scratch/unit.log" 2>&1 &
-    pids+=($!)
-    wait_for 50 test -s "$scratch/unit.log" || fail "the simulated unit did not start"
-    local pty
-    pty=$(head -n 1 "$scratch/unit.log")
+    enter_wine_root
 
     wine wineboot --init >"$scratch/wineboot.log" 2>&1
-    wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$pty" /f >>"$scratch/wineboot.log" 2>&1
-    # The port key is read when Wine starts.
-    wineserver -k || true
-    wineserver -w || true
+    start_unit
 
     # The suites built for Windows (those that need no pseudo-terminal), on the offscreen platform,
     # with Qt and the compiler's runtime found where they were built.
-    local runtime
-    runtime=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll)")
-    WINEPATH="$(windows_path "$prefix/bin");$(windows_path "$runtime");$(windows_path /usr/x86_64-w64-mingw32/lib)" \
+    mkdir "$scratch/runtime"
+    cp "$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll)")"/*.dll \
+        /usr/x86_64-w64-mingw32/lib/*.dll "$scratch/runtime"
+    WINEPATH="$(windows_path "$prefix/bin");$(windows_path "$scratch/runtime")" \
         WINEQT_PLUGIN_PATH=$(windows_path "$prefix/plugins") WINEQT_QPA_PLATFORM=offscreen \
         ctest --test-dir "$build" --output-on-failure >"$scratch/suites.log" 2>&1 \
         || fail "the suites failed under Wine"
-    echo "suites under Wine: $(grep 'tests passed' "$scratch/suites.log")"
+    echo "suites under Wine 10: $(grep 'tests passed' "$scratch/suites.log")"
 
     mkdir "$scratch/zip"
     (cd "$scratch/zip" && cmake -E tar xf "$(ls "$build"/corvane-*-win64.zip)")
@@ -402,6 +565,12 @@ wine_check() {
     if [ -n "$listed" ]; then
         echo "a port listed $(((listed - shown) / 1000000)) ms after the window was found"
     fi
+    # The empty value labels and humidity's result label, to tell later that something was
+    # written into them.
+    local label labels=(90x30+248+92 90x30+248+182 90x30+248+272 90x30+248+362) results=(100x30+658+182) blank=()
+    for label in "${labels[@]}" "${results[@]}"; do
+        blank+=("$(box_look "$window" "$label")")
+    done
     # Focus starts on the port list; the open button is next in the focus chain.
     xdotool windowfocus --sync "$window"
     xdotool key --window "$window" Tab space
@@ -419,14 +588,62 @@ wine_check() {
     wait_for 100 grep -q 'open: true' "$scratch/corvane.log" || fail "COM1 did not open"
     wait_for 50 grep -q '^<- 21630379' "$scratch/unit.log" || fail "the greeting did not reach the unit"
     echo "COM1 open; the unit received: $(grep -m1 '^<- 21630379' "$scratch/unit.log")"
-    # Its answer goes out too, but Wine 8 never completes QtSerialPort's read: this is the end.
-    wait_for 20 grep -q '^-> 21630379' "$scratch/unit.log" && echo "the unit answered: -> 21630379"
-    sleep 1
+
+    # The answer to the greeting is received and decoded: only that starts the polling, whose
+    # requests reach the unit once a second and whose answers the window traces and shows.
+    wait_for 50 grep -q '^----- "2163' "$scratch/corvane.log" \
+        || fail "the window received no answer to its greeting"
+    wait_for 150 lines_at_least '^----- "2160' "$scratch/corvane.log" 4 \
+        || fail "the window did not receive four answers to its polling"
+    grep -A1 -m1 '^<- 21630379' "$scratch/unit.log" | grep -q '^-> 2163' \
+        || fail "the unit was polled before it answered the greeting"
+    local times first last ticks
+    times=$(tr -d '\r' <"$scratch/corvane.log" | sed -n 's/^----- "2150[0-9A-F]*" "\(.*\)"$/\1/p')
+    ticks=$(($(wc -l <<<"$times") - 1))
+    first=$(day_msecs "$(head -n 1 <<<"$times")")
+    last=$(day_msecs "$(tail -n 1 <<<"$times")")
+    # Past midnight.
+    ((last >= first)) || last=$((last + 86400000))
+    ((ticks >= 3 && (last - first) >= ticks * 900 && (last - first) <= ticks * 1250)) \
+        || fail "the polling answers came $((last - first)) ms apart over $ticks ticks, not once a second"
+    echo "polling: the unit received $(count_lines '^<- 2150038C' "$scratch/unit.log") × 2150038C" \
+        "and $(count_lines '^<- 2160037C' "$scratch/unit.log") × 2160037C; the window received" \
+        "one answer every $(((last - first) / ticks)) ms, the last: $(grep '^----- "2160' "$scratch/corvane.log" | tail -n 1)"
+    local i
+    for i in 0 1 2 3; do
+        box_changed "$window" "${labels[i]}" "${blank[i]}" || fail "reading $((i + 1)) is not shown in the window"
+    done
+
+    # A calibration typed and pressed in the window reaches the unit, whose answer (success)
+    # shows its verdict.
+    click_at "$window" 445 197
+    xdotool type --window "$window" 45.0
+    click_at "$window" 560 197
+    wait_for 50 grep -q '^<- 215205' "$scratch/unit.log" || fail "the calibration did not reach the unit"
+    wait_for 50 grep -q '^----- "2152' "$scratch/corvane.log" || fail "the window received no calibration answer"
+    wait_for 20 box_changed "$window" "${results[0]}" "${blank[4]}" || fail "no verdict is shown"
+    echo "calibration pressed in the window; the unit received $(grep -m1 '^<- 215205' "$scratch/unit.log")" \
+        "and answered $(grep -m1 '^-> 2152' "$scratch/unit.log")"
+    sleep 1.5
     import -window "$window" "$build/corvane-wine.png"
     echo "screenshot: $build/corvane-wine.png ($(file -b "$build/corvane-wine.png"))"
     local plain
     plain=$(window_size "$window")
     wine_cpu
+
+    # Unplugged (the unit's pseudo-terminal closed): reported once, as on Linux.
+    stop_unit
+    wait_for 50 grep -q '^lost:' "$scratch/corvane.log" || fail "the window did not report the unplugged unit"
+    sleep 3
+    local reports boxes
+    reports=$(count_lines '^lost:' "$scratch/corvane.log")
+    boxes=$(xdotool search --onlyvisible --name '^提示$' 2>/dev/null | wc -l)
+    [ "$reports" -eq 1 ] && [ "$boxes" -eq 1 ] \
+        || fail "the unplugged unit was reported $reports times, with $boxes message boxes"
+    echo "unplugged: reported once ($(grep '^lost:' "$scratch/corvane.log"))"
+
+    # A unit on COM1 again, for the window at 150 % to list and for the console program.
+    start_unit
 
     # At 150 % display scaling the whole window grows, not only its texts, so that none is clipped.
     set_dpi 144
@@ -446,7 +663,8 @@ wine_check() {
         fail "the window at 150 % is $scaled, not 1.5 times $plain"
     set_dpi 96
 
-    # The console program, with COM1 free again.
+    # The console program: its version, the ports, finding the unit, readings, a calibration with
+    # its record, a factory reset, and a lost unit.
     local cli version said
     cli=$(dirname "$program")/corvane-cli.exe
     version=$(basename "$(dirname "$program")")
@@ -458,6 +676,32 @@ wine_check() {
     run_console "$cli" ports || fail "corvane-cli.exe ports failed"
     grep -qw COM1 "$scratch/cli-out.log" || fail "corvane-cli.exe ports does not list COM1"
     echo "corvane-cli.exe --version: $said; corvane-cli.exe ports lists COM1"
+    run_console "$cli" find COM1 || fail "corvane-cli.exe find COM1 failed"
+    [ "$(tr -d '\r' <"$scratch/cli-out.log")" = COM1 ] || fail "corvane-cli.exe find COM1 did not find the unit"
+    run_console "$cli" read --port COM1 --count 3 --format csv || fail "corvane-cli.exe read failed"
+    tr -d '\r' <"$scratch/cli-out.log" >"$scratch/read.csv"
+    local readings
+    readings=$(unit_readings)
+    [ "$(head -n 1 "$scratch/read.csv")" = time,air_temperature_c,humidity_rh,pressure_kpa,oil_temperature_c ] &&
+        [ "$(wc -l <"$scratch/read.csv")" -eq 4 ] &&
+        [ "$(tail -n +2 "$scratch/read.csv" | cut -d, -f2- | sort -u)" = "$readings" ] ||
+        fail "corvane-cli.exe read did not write the header and three rows of $readings: $(cat "$scratch/read.csv")"
+    echo "corvane-cli.exe read: the header and three rows of $readings, as the unit answered"
+    run_console "$cli" calibrate --port COM1 humidity 45.0 --record "$(windows_path "$scratch")\\rec.jsonl" ||
+        fail "corvane-cli.exe calibrate failed"
+    grep -q '"verdict":"succeeded"' "$scratch/rec.jsonl" && grep -q '^<- 215205' "$scratch/unit.log" ||
+        fail "corvane-cli.exe calibrate recorded no success: $(cat "$scratch/rec.jsonl" 2>/dev/null)"
+    echo "corvane-cli.exe calibrate: $(grep -o '"as_found":{[^}]*},"as_left":{[^}]*}' "$scratch/rec.jsonl"), succeeded"
+    run_console "$cli" reset --port COM1 --yes || fail "corvane-cli.exe reset failed"
+    grep -q '^<- 21560386' "$scratch/unit.log" || fail "the factory reset did not reach the unit"
+    echo "corvane-cli.exe reset: the unit received 21560386"
+    timeout 60 wine "$cli" read --port COM1 --format csv </dev/null >"$scratch/cli-out.log" 2>>"$scratch/cli.log" &
+    local reader=$! status=0
+    wait_for 100 grep -q '^[0-9]' "$scratch/cli-out.log" || fail "corvane-cli.exe read wrote no row"
+    stop_unit
+    wait "$reader" || status=$?
+    [ "$status" -eq 4 ] || fail "corvane-cli.exe read ended with $status, not 4, after the unit stopped"
+    echo "corvane-cli.exe read: exit 4 after the unit stopped ($(tail -n 1 "$scratch/cli.log" | tr -d '\r'))"
 
     # The installer, silently, and the installed program.
     local installer
@@ -505,6 +749,10 @@ prefix_process() {
     done
 }
 
+if [ "${1:-}" = wine-root ]; then
+    make_wine_root "$2"
+    exit 0
+fi
 if [ "${1:-}" = wine-check ]; then
     wine_check
     exit 0
@@ -514,6 +762,9 @@ if [ ! -f "$stamp" ]; then
 fi
 if [ ! -f "$mqtt_stamp" ]; then
     build_mqtt
+fi
+if [ ! -f "$wine_root_stamp" ]; then
+    build_wine_root
 fi
 if [ "${1:-}" = toolchain ]; then
     exit 0
