@@ -695,6 +695,29 @@ wine_check() {
     run_console "$cli" reset --port COM1 --yes || fail "corvane-cli.exe reset failed"
     grep -q '^<- 21560386' "$scratch/unit.log" || fail "the factory reset did not reach the unit"
     echo "corvane-cli.exe reset: the unit received 21560386"
+    # publish into a broker on this machine: the discovery configs, the bridge's availability and
+    # the unit's readings arrive; killed, the bridge goes offline through its last will.
+    local mqtt_port publisher
+    mqtt_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    printf 'listener %s 127.0.0.1\nallow_anonymous true\nuser root\n' "$mqtt_port" >"$scratch/mosquitto.conf"
+    mosquitto -c "$scratch/mosquitto.conf" >"$scratch/mosquitto.log" 2>&1 &
+    pids+=($!)
+    wait_for 100 grep -q 'running' "$scratch/mosquitto.log" || fail "mosquitto did not start"
+    mosquitto_sub -p "$mqtt_port" -v -t 'corvane/#' -t 'homeassistant/#' >"$scratch/mqtt.txt" 2>&1 &
+    pids+=($!)
+    wine "$cli" publish --broker "mqtt://127.0.0.1:$mqtt_port" --port COM1=wine --client-id wine \
+        --spool "$(windows_path "$scratch")\\spool" </dev/null >"$scratch/publish.log" 2>&1 &
+    publisher=$!
+    published() {
+        [ "$(grep -c '^homeassistant/sensor/corvane_wine/[a-z_]*/config {' "$scratch/mqtt.txt")" -eq 4 ] &&
+            grep -q '^corvane/bridge/wine/availability online$' "$scratch/mqtt.txt" &&
+            grep -q '^corvane/wine/state {"time":' "$scratch/mqtt.txt"
+    }
+    wait_for 600 published || fail "corvane-cli.exe publish: no discovery configs, bridge availability or readings at the broker"
+    kill -KILL "$publisher"
+    wait_for 300 grep -q '^corvane/bridge/wine/availability offline$' "$scratch/mqtt.txt" ||
+        fail "corvane-cli.exe publish killed: the bridge did not go offline"
+    echo "corvane-cli.exe publish: 4 discovery configs, the bridge online, $(grep -c '^corvane/wine/state' "$scratch/mqtt.txt") readings; killed, the bridge offline"
     timeout 60 wine "$cli" read --port COM1 --format csv </dev/null >"$scratch/cli-out.log" 2>>"$scratch/cli.log" &
     local reader=$! status=0
     wait_for 100 grep -q '^[0-9]' "$scratch/cli-out.log" || fail "corvane-cli.exe read wrote no row"
