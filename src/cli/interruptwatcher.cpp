@@ -18,9 +18,15 @@ InterruptWatcher *watcher = nullptr;
 // Runs on a thread of its own that Windows starts; posting the signal is all it may do.
 BOOL WINAPI onConsoleEvent(DWORD event)
 {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
-        return FALSE;
-    QMetaObject::invokeMethod(watcher, "interrupted", Qt::QueuedConnection, Q_ARG(int, SIGINT));
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+        QMetaObject::invokeMethod(watcher, "interrupted", Qt::QueuedConnection, Q_ARG(int, SIGINT));
+        return TRUE;
+    }
+    // A closed console window, a logoff or a shutdown: Windows ends the process as soon as this
+    // returns, so it waits while the event loop ends the command in order (the system allows
+    // about five seconds).
+    QMetaObject::invokeMethod(watcher, "interrupted", Qt::QueuedConnection, Q_ARG(int, SIGTERM));
+    Sleep(4000);
     return TRUE;
 }
 #else

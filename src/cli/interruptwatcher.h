@@ -3,9 +3,10 @@
 
 #include <QObject>
 
-// Turns Ctrl-C, SIGTERM and SIGHUP (Ctrl-C and Ctrl-Break on a Windows console) into a signal on
-// the event loop, so that a command stops between two of its steps, never inside one. While one
-// exists the program is not ended by them; the system's handling returns when it is destroyed.
+// Turns Ctrl-C, SIGTERM and SIGHUP (on Windows: Ctrl-C, Ctrl-Break, and as SIGTERM a closed
+// console, a logoff or a shutdown) into a signal on the event loop, so that a command stops
+// between two of its steps, never inside one. While one exists the program is not ended by them;
+// the system's handling returns when it is destroyed.
 class InterruptWatcher : public QObject
 {
     Q_OBJECT
