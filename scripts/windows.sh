@@ -714,7 +714,7 @@ wine_check() {
             grep -q '^corvane/wine/state {"time":' "$scratch/mqtt.txt"
     }
     wait_for 600 published || fail "corvane-cli.exe publish: no discovery configs, bridge availability or readings at the broker"
-    kill -KILL "$publisher"
+    { kill -KILL "$publisher" && wait "$publisher"; } 2>/dev/null || true
     wait_for 300 grep -q '^corvane/bridge/wine/availability offline$' "$scratch/mqtt.txt" ||
         fail "corvane-cli.exe publish killed: the bridge did not go offline"
     echo "corvane-cli.exe publish: 4 discovery configs, the bridge online, $(grep -c '^corvane/wine/state' "$scratch/mqtt.txt") readings; killed, the bridge offline"
