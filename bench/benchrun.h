@@ -42,6 +42,16 @@ public:
     void printTable() const;
 };
 
+// CPU time (nanoseconds, from the scheduler's own account) and context switches of a process,
+// summed over its threads, read from outside.
+struct ProcessUsage
+{
+    double cpuNanos = 0;
+    qint64 switches = 0;
+};
+ProcessUsage processUsage(qint64 pid);
+qint64 residentKiB(qint64 pid);
+
 QString number(double value, int decimals);
 // The measured cost over the floor's, "—" without a floor.
 QString ratioText(double measured, double floor);
