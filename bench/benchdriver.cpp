@@ -1,5 +1,6 @@
 // corvane-bench: runs every benchmark side by side with its floor and prints one table.
-//   corvane-bench [--quick] [--runs N] [--poll-seconds N] [--keep]
+//   corvane-bench [--quick] [--runs N] [--poll-seconds N] [--only PARTS] [--keep]
+// --only runs some of the parts (startup, polling, cutting, cli, publish), comma-separated.
 // --keep leaves the children's output (every stamp and request) in the work folder it names.
 // The Xvfb rows need a display (DISPLAY set, as under xvfb-run); offscreen rows need none.
 
@@ -37,11 +38,27 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.addOptions({{"quick", "A short rehearsal: fewer runs, 20 s of polling."},
-                       {"runs", "Start-up runs of each program.", "N"},
-                       {"poll-seconds", "Seconds of polling per platform.", "N"},
-                       {"keep", "Keep the children's output."}});
+    parser.addOptions(
+        {{"quick",
+          "A short rehearsal: fewer runs, 20 s of polling, 10 s a side of publish "
+          "and a 20 s outage."},
+         {"runs", "Start-up runs of each program.", "N"},
+         {"poll-seconds", "Seconds of polling per platform.", "N"},
+         {"only", "Only these parts: startup, polling, cutting, cli, publish.", "PARTS"},
+         {"keep", "Keep the children's output."}});
     parser.process(app);
+    const QStringList parts = {"startup", "polling", "cutting", "cli", "publish"};
+    const QStringList only = parser.value("only").split(',', Qt::SkipEmptyParts);
+    for (const QString &part : only) {
+        if (!parts.contains(part)) {
+            std::fprintf(stderr, "corvane-bench: no part %s; the parts: %s\n", qPrintable(part),
+                         qPrintable(parts.join(", ")));
+            return 2;
+        }
+    }
+    const auto wanted = [&only](const char *part) {
+        return only.isEmpty() || only.contains(QLatin1String(part));
+    };
     BenchRun run;
     if (parser.isSet("quick")) {
         run.runs = 8;
@@ -49,6 +66,8 @@ int main(int argc, char *argv[])
         run.shmlessMsecs = 10000;
         run.cliEarlySamples = 200;
         run.cliLateSamples = 1000;
+        run.publishMsecs = 10000;
+        run.outageMsecs = 20000;
     }
     if (parser.isSet("runs"))
         run.runs = parser.value("runs").toInt();
@@ -81,22 +100,33 @@ int main(int argc, char *argv[])
     std::printf("load average %.2f %.2f %.2f; TZ %s\n", load[0], load[1], load[2],
                 qEnvironmentVariableIsSet("TZ") ? qPrintable(qEnvironmentVariable("TZ")) : "unset");
     std::printf("start-up: %d interleaved runs of each after %d warm-ups; polling: %d s per "
-                "platform; platforms: %s\n\n",
+                "platform; platforms: %s; publish: %d s a side, a %d s outage; parts: %s\n\n",
                 run.runs, run.warmups, run.pollMsecs / 1000,
-                platforms.size() > 1 ? "offscreen, Xvfb" : "offscreen (no DISPLAY: no Xvfb rows)");
+                platforms.size() > 1 ? "offscreen, Xvfb" : "offscreen (no DISPLAY: no Xvfb rows)",
+                run.publishMsecs / 1000, run.outageMsecs / 1000,
+                qPrintable((only.isEmpty() ? parts : only).join(", ")));
     std::fflush(stdout);
 
-    for (const Platform &platform : platforms)
-        measureStartup(run, platform);
-    for (const Platform &platform : platforms)
-        measurePolling(run, platform, run.pollMsecs, true);
-    // The same polling under X without MIT-SHM, whose per-paint round trip to the server costs
-    // the switches beyond the offscreen figure.
-    if (platforms.size() > 1)
-        measurePolling(run, {"Xvfb, QT_XCB_NO_MITSHM=1", "xcb-noshm", environment("xcb", false)},
-                       run.shmlessMsecs, false);
-    measureCutting(run);
-    measureCli(run);
+    if (wanted("startup")) {
+        for (const Platform &platform : platforms)
+            measureStartup(run, platform);
+    }
+    if (wanted("polling")) {
+        for (const Platform &platform : platforms)
+            measurePolling(run, platform, run.pollMsecs, true);
+        // The same polling under X without MIT-SHM, whose per-paint round trip to the server
+        // costs the switches beyond the offscreen figure.
+        if (platforms.size() > 1)
+            measurePolling(run,
+                           {"Xvfb, QT_XCB_NO_MITSHM=1", "xcb-noshm", environment("xcb", false)},
+                           run.shmlessMsecs, false);
+    }
+    if (wanted("cutting"))
+        measureCutting(run);
+    if (wanted("cli"))
+        measureCli(run);
+    if (wanted("publish"))
+        measurePublish(run);
 
     const double loadBefore = load[0];
     ::getloadavg(load, 3);

@@ -68,6 +68,37 @@ void BenchRun::printTable() const
     }
 }
 
+ProcessUsage processUsage(qint64 pid)
+{
+    ProcessUsage usage;
+    const QString tasks = QStringLiteral("/proc/%1/task/").arg(pid);
+    for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile sched(tasks + task + QStringLiteral("/sched"));
+        if (!sched.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : sched.readAll().split('\n')) {
+            const QByteArray value = line.mid(line.indexOf(':') + 1).trimmed();
+            if (line.startsWith("se.sum_exec_runtime"))
+                usage.cpuNanos += value.toDouble() * 1e6;
+            else if (line.startsWith("nr_switches"))
+                usage.switches += value.toLongLong();
+        }
+    }
+    return usage;
+}
+
+qint64 residentKiB(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("VmRSS:"))
+                return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+        }
+    }
+    return 0;
+}
+
 QString number(double value, int decimals)
 {
     return QString::number(value, 'f', decimals);

@@ -19,6 +19,10 @@ public:
     // that many.
     int cliEarlySamples = 1000;
     int cliLateSamples = 5000;
+    // corvane-cli publish: the measured stretch, under publish and under the pipelines, and the
+    // broker's outage.
+    int publishMsecs = 30000;
+    int outageMsecs = 60000;
     // The window's CPU while polling offscreen, which corvane-cli's is held against.
     double windowCpuPercent = 0;
     QString binDir;
@@ -41,6 +45,16 @@ public:
     static bool finished(QProcess &child, int timeoutMsecs);
     void printTable() const;
 };
+
+// CPU time (nanoseconds, from the scheduler's own account) and context switches of a process,
+// summed over its threads, read from outside.
+struct ProcessUsage
+{
+    double cpuNanos = 0;
+    qint64 switches = 0;
+};
+ProcessUsage processUsage(qint64 pid);
+qint64 residentKiB(qint64 pid);
 
 QString number(double value, int decimals);
 // The measured cost over the floor's, "—" without a floor.
@@ -78,5 +92,7 @@ void addRhythmRows(BenchRun &run, const QString &platform, const PollingOutput &
 void measureCutting(BenchRun &run);
 // measurecli.cpp
 void measureCli(BenchRun &run);
+// measurepublish.cpp
+void measurePublish(BenchRun &run);
 
 #endif // BENCHRUN_H

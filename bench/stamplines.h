@@ -74,6 +74,42 @@ struct Cut
     auto fields() { return std::tie(mode, burstBytes, packs, nanosPerByte, samples); }
 };
 
+// "served <unit> <pty> <fifo|normal>": one of the units of bench_units, by its number.
+struct Served
+{
+    static constexpr char kind[] = "served";
+    qint64 unit = 0;
+    QString pty, scheduling;
+    auto fields() { return std::tie(unit, pty, scheduling); }
+};
+
+// "reading <unit> <serial> <ns>": a unit of bench_units wrote the answer that carries its
+// serial'th reading; the last byte reached the pty at that time.
+struct Reading
+{
+    static constexpr char kind[] = "reading";
+    qint64 unit = 0, serial = 0, nanos = 0;
+    auto fields() { return std::tie(unit, serial, nanos); }
+};
+
+// "subscribed <ns>" and "message <ns> <topic> <hex payload>": bench_subscriber's subscription
+// was acknowledged, and a message arrived.
+struct Subscribed
+{
+    static constexpr char kind[] = "subscribed";
+    qint64 nanos = 0;
+    auto fields() { return std::tie(nanos); }
+};
+
+struct Message
+{
+    static constexpr char kind[] = "message";
+    qint64 nanos = 0;
+    QString topic;
+    QByteArray payload;
+    auto fields() { return std::tie(nanos, topic, payload); }
+};
+
 template <typename Record>
 void print(std::FILE *out, Record record)
 {

@@ -14,7 +14,7 @@ inline double percentile(QVector<double> values, double p)
         return 0;
     std::sort(values.begin(), values.end());
     const int rank = int(std::ceil(p / 100.0 * values.size()));
-    return values.at(std::clamp(rank - 1, 0, values.size() - 1));
+    return values.at(std::clamp(rank - 1, 0, int(values.size()) - 1));
 }
 
 // The middle value, or the mean of the two middle ones; 0 for an empty sample.

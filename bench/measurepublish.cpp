@@ -1,0 +1,610 @@
+// 7. corvane-cli publish: 64 simulated units served by one publish process at 1 s against a local
+// broker, and beside it the same units as 64 pipelines of `read --format jsonl` into
+// mosquitto_pub: CPU time, memory and the latency from each answer to a subscriber. Then, under
+// publish, the broker stopped and started again on the same port: how long until every reading
+// of the outage has reached the subscriber, and how many never do.
+
+#include "benchrun.h"
+#include "monotonic.h"
+#include "stamplines.h"
+#include "stats.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHash>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QThread>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cstdio>
+#include <memory>
+#include <netinet/in.h>
+#include <numeric>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int Units = 64;
+// Once every unit's readings arrive, before measuring: the start's bursts are over by then.
+constexpr int WarmUpMsecs = 5000;
+constexpr int StartMsecs = 60000;
+constexpr int PollMsecs = 250;
+// publish waits up to 60 s between tries; then the spool drains.
+constexpr int DrainLimitMsecs = 150000;
+// Readings written this close to publish's end may still be on their way; they are not counted.
+constexpr qint64 EndMarginNanos = 2000000000;
+const char Mosquitto[] = "/usr/sbin/mosquitto";
+const char MosquittoPub[] = "/usr/bin/mosquitto_pub";
+const char Subscriber[] = "bench-subscriber";
+
+QString unitName(int unit)
+{
+    return QStringLiteral("u%1").arg(unit, 2, 10, QLatin1Char('0'));
+}
+
+QString stateTopic(int unit)
+{
+    return QStringLiteral("corvane/%1/state").arg(unitName(unit));
+}
+
+sockaddr_in loopback(int port)
+{
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(quint16(port));
+    return address;
+}
+
+// A port nobody listens on now: the system's pick for a socket bound to port 0.
+int freePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = loopback(0);
+    socklen_t size = sizeof address;
+    int port = 0;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&address), size) == 0
+        && ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) == 0)
+        port = ntohs(address.sin_port);
+    if (fd >= 0)
+        ::close(fd);
+    return port;
+}
+
+bool accepts(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const sockaddr_in address = loopback(port);
+    const bool ok =
+        fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return ok;
+}
+
+// Debian's broker on a loopback port with a configuration of its own in the work folder. Sessions
+// and queued messages persist over a restart, as on a plant's broker, so that the subscriber's
+// session outlives the outage; queued messages are not limited, since the default limit (1000 a
+// client) would drop readings of a drain at the broker rather than at the gateway.
+class Broker
+{
+public:
+    explicit Broker(const BenchRun &run)
+        : run(run)
+    { }
+    ~Broker() { stop(); }
+
+    // The first start picks the port; later ones listen on the same.
+    bool start()
+    {
+        const QString dir = run.workFile(QStringLiteral("broker"));
+        if (port == 0) {
+            port = freePort();
+            const passwd *user = ::getpwuid(::getuid());
+            QFile config(dir + QStringLiteral("/mosquitto.conf"));
+            if (port == 0 || !user || !QDir().mkpath(dir) || !config.open(QIODevice::WriteOnly))
+                return false;
+            // As root the broker would otherwise become the user "mosquitto", who cannot write
+            // the work folder.
+            config.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n"
+                                        "user %2\npersistence true\npersistence_location %3/\n"
+                                        "max_queued_messages 0\n")
+                             .arg(port)
+                             .arg(QString::fromLocal8Bit(user->pw_name), dir)
+                             .toUtf8());
+        }
+        run.start(
+            process, Mosquitto, {QStringLiteral("-c"), dir + QStringLiteral("/mosquitto.conf")},
+            QProcessEnvironment::systemEnvironment(), QStringLiteral("broker-%1").arg(++starts));
+        if (!process.waitForStarted())
+            return false;
+        for (int waited = 0; waited < 10000; waited += 20) {
+            if (accepts(port))
+                return true;
+            if (process.waitForFinished(20))
+                return false;
+        }
+        return false;
+    }
+
+    bool stop()
+    {
+        if (process.state() == QProcess::NotRunning)
+            return true;
+        ::kill(pid_t(process.processId()), SIGTERM);
+        return BenchRun::finished(process, 10000);
+    }
+
+    int port = 0;
+    QProcess process;
+
+private:
+    const BenchRun &run;
+    int starts = 0;
+};
+
+// What the units wrote and the subscriber received, read as their output grows. A message names
+// its reading by its topic (the unit) and its humidity (the reading's serial).
+class Tally
+{
+public:
+    Tally(const BenchRun &run, const QString &units, const QString &subscriber)
+        : run(run)
+        , unitsOutput(units)
+        , subscriberOutput(subscriber)
+    { }
+
+    static qint64 key(qint64 unit, qint64 serial) { return (unit << 32) | serial; }
+
+    void update()
+    {
+        for (const auto &reading : fresh<StampLines::Reading>(unitsOutput, &unitsRead))
+            written.insert(key(reading.unit, reading.serial), reading.nanos);
+        for (const auto &message : fresh<StampLines::Message>(subscriberOutput, &messagesRead)) {
+            const QStringList levels = message.topic.split(QLatin1Char('/'));
+            const QJsonObject reading = QJsonDocument::fromJson(message.payload).object();
+            bool ok = levels.size() == 3 && levels.at(1).startsWith(QLatin1Char('u'));
+            const int unit = ok ? levels.at(1).mid(1).toInt(&ok) : -1;
+            if (!ok || unit < 0 || unit >= Units
+                || qRound(reading.value(QLatin1String("air_temperature_c")).toDouble() * 10)
+                    != unit) {
+                ++foreign;
+                continue;
+            }
+            lastArrival[unit] = message.nanos;
+            const qint64 serial =
+                qRound64(reading.value(QLatin1String("humidity_rh")).toDouble() * 10);
+            const auto known = received.constFind(key(unit, serial));
+            if (known != received.constEnd())
+                ++duplicates;
+            else
+                received.insert(key(unit, serial), message.nanos);
+        }
+    }
+
+    // Every unit's readings have arrived since then.
+    bool allArrivingSince(qint64 nanos) const
+    {
+        return std::all_of(lastArrival.cbegin(), lastArrival.cend(),
+                           [nanos](qint64 arrival) { return arrival > nanos; });
+    }
+
+    // Polls until every unit's readings arrive or the time is up.
+    bool waitArriving(qint64 since, int timeoutMsecs)
+    {
+        QElapsedTimer waited;
+        waited.start();
+        do {
+            QThread::msleep(PollMsecs);
+            update();
+        } while (!allArrivingSince(since) && waited.elapsed() < timeoutMsecs);
+        return allArrivingSince(since);
+    }
+
+    // key → the time the answer was written, and the time its reading first arrived.
+    QHash<qint64, qint64> written;
+    QHash<qint64, qint64> received;
+    qint64 duplicates = 0;
+    qint64 foreign = 0;
+
+private:
+    template <typename Record>
+    QVector<Record> fresh(const QString &name, qint64 *consumed)
+    {
+        QFile file(run.workFile(name));
+        if (!file.open(QIODevice::ReadOnly) || !file.seek(*consumed))
+            return {};
+        const QByteArray data = file.readAll();
+        const int whole = data.lastIndexOf('\n') + 1;
+        *consumed += whole;
+        return StampLines::read<Record>(data.left(whole));
+    }
+
+    const BenchRun &run;
+    const QString unitsOutput;
+    const QString subscriberOutput;
+    qint64 unitsRead = 0;
+    qint64 messagesRead = 0;
+    QVector<qint64> lastArrival = QVector<qint64>(Units, 0);
+};
+
+// The answers written in [from, to): milliseconds from each to its reading's first arrival, how
+// many never arrived, and the shortest part of a second that holds every unit's answer time (the
+// units are asked at 1 s: a burst when they are asked together, up to 1000 ms when spread).
+struct Latency
+{
+    QVector<double> msecs;
+    int lost = 0;
+    double spreadMsecs = 0;
+};
+
+Latency latency(const Tally &tally, qint64 from, qint64 to)
+{
+    Latency result;
+    QVector<qint64> firsts(Units, -1);
+    for (auto answer = tally.written.cbegin(); answer != tally.written.cend(); ++answer) {
+        if (answer.value() < from || answer.value() >= to)
+            continue;
+        // Each unit's first answer of the stretch, which may come late, by its place in a second.
+        qint64 &first = firsts[int(answer.key() >> 32)];
+        if (first < 0 || answer.value() < first)
+            first = answer.value();
+        const auto arrival = tally.received.constFind(answer.key());
+        if (arrival == tally.received.constEnd())
+            ++result.lost;
+        else
+            result.msecs.append(double(arrival.value() - answer.value()) / 1e6);
+    }
+    // The second less its largest gap between answer times, going round.
+    QVector<qint64> phases;
+    for (const qint64 first : qAsConst(firsts)) {
+        if (first >= 0)
+            phases.append((first - from) % 1000000000);
+    }
+    std::sort(phases.begin(), phases.end());
+    if (!phases.isEmpty()) {
+        qint64 gap = phases.first() + 1000000000 - phases.last();
+        for (int i = 1; i < phases.size(); ++i)
+            gap = std::max(gap, phases.at(i) - phases.at(i - 1));
+        result.spreadMsecs = double(1000000000 - gap) / 1e6;
+    }
+    return result;
+}
+
+// What one measured stretch gave: CPU (% of one core) and resident memory of each process, the
+// broker's CPU and the latency, with whether the processes ran and ended as they should.
+struct Window
+{
+    double seconds = 0;
+    QVector<double> cpuPercent;
+    QVector<qint64> rssKiB;
+    double brokerPercent = 0;
+    Latency latency;
+    bool ok = false;
+
+    // Over the processes [from, to), by default all.
+    double cpu(int from = 0, int to = -1) const
+    {
+        return std::accumulate(cpuPercent.cbegin() + from,
+                               to < 0 ? cpuPercent.cend() : cpuPercent.cbegin() + to, 0.0);
+    }
+    qint64 rss(int from = 0, int to = -1) const
+    {
+        return std::accumulate(rssKiB.cbegin() + from,
+                               to < 0 ? rssKiB.cend() : rssKiB.cbegin() + to, qint64(0));
+    }
+};
+
+// Measures the processes over the run's stretch once every unit's readings arrive.
+Window measureWindow(const BenchRun &run, Tally &tally, const QVector<qint64> &pids,
+                     qint64 brokerPid, qint64 startedAt)
+{
+    Window window;
+    window.ok = tally.waitArriving(startedAt, StartMsecs);
+    QThread::msleep(WarmUpMsecs);
+    QVector<ProcessUsage> from;
+    for (const qint64 pid : pids)
+        from.append(processUsage(pid));
+    const double brokerFrom = processUsage(brokerPid).cpuNanos;
+    const qint64 fromNanos = monotonicNanos();
+    QThread::msleep(ulong(run.publishMsecs));
+    const qint64 toNanos = monotonicNanos();
+    window.seconds = double(toNanos - fromNanos) / 1e9;
+    for (int i = 0; i < pids.size(); ++i) {
+        window.cpuPercent.append((processUsage(pids.at(i)).cpuNanos - from.at(i).cpuNanos)
+                                 / window.seconds / 1e7);
+        window.rssKiB.append(residentKiB(pids.at(i)));
+    }
+    window.brokerPercent = (processUsage(brokerPid).cpuNanos - brokerFrom) / window.seconds / 1e7;
+    // The units' output is flushed once a second; the last readings of the stretch are in it
+    // after that, and have arrived.
+    QThread::msleep(1500);
+    tally.update();
+    window.latency = latency(tally, fromNanos, toNanos);
+    return window;
+}
+
+QString milliseconds(double value)
+{
+    return number(value, 1) + QStringLiteral(" ms");
+}
+
+struct Recovery
+{
+    double reconnectSecs = 0;
+    double drainedSecs = 0;
+    int gapReadings = 0;
+    int counted = 0;
+    int missing = 0;
+    qint64 duplicates = 0;
+    bool drained = false;
+};
+
+// Stops the broker for the outage and starts it again on the same port; returns once every
+// reading written until publish connected again has arrived, or the limit has passed.
+Recovery recover(const BenchRun &run, Broker &broker, Tally &tally, qint64 publishStartedAt,
+                 QProcess &publish, bool *ok)
+{
+    Recovery recovery;
+    // From the broker's exit on, no reading can reach the subscriber before the restart.
+    *ok = broker.stop() && *ok;
+    const qint64 stoppedAt = monotonicNanos();
+    QThread::msleep(
+        ulong(std::max<qint64>(0, run.outageMsecs - (monotonicNanos() - stoppedAt) / 1000000)));
+    *ok = broker.start() && *ok;
+    const qint64 restartedAt = monotonicNanos();
+    // A reading written while the broker was down arrives only once publish has connected
+    // again (the broker may still hand the subscriber older ones it held).
+    const auto reconnectedAt = [&tally, stoppedAt] {
+        qint64 first = 0;
+        for (auto answer = tally.written.cbegin(); answer != tally.written.cend(); ++answer) {
+            const auto arrival = tally.received.constFind(answer.key());
+            if (answer.value() >= stoppedAt && arrival != tally.received.constEnd()
+                && (first == 0 || arrival.value() < first))
+                first = arrival.value();
+        }
+        return first;
+    };
+    // Every reading written from publish's start until then has arrived.
+    const auto allArrived = [&tally, publishStartedAt](qint64 until) {
+        for (auto answer = tally.written.cbegin(); answer != tally.written.cend(); ++answer) {
+            if (answer.value() >= publishStartedAt && answer.value() < until
+                && !tally.received.contains(answer.key()))
+                return false;
+        }
+        return true;
+    };
+    QElapsedTimer waited;
+    waited.start();
+    while (!recovery.drained && waited.elapsed() < DrainLimitMsecs) {
+        QThread::msleep(PollMsecs);
+        tally.update();
+        const qint64 reconnected = reconnectedAt();
+        // After the units' next flush their output holds every reading written until then.
+        recovery.drained = reconnected > 0 && monotonicNanos() > reconnected + 1500000000
+            && allArrived(reconnected);
+    }
+    QThread::msleep(2000);
+    ::kill(pid_t(publish.processId()), SIGTERM);
+    const qint64 publishStoppedAt = monotonicNanos();
+    *ok = BenchRun::finished(publish, 5000) && *ok;
+    QThread::msleep(1500);
+    tally.update();
+
+    // Without a reconnection every reading since the outage began is one of the outage.
+    const qint64 reconnected = reconnectedAt() > 0 ? reconnectedAt() : publishStoppedAt;
+    recovery.reconnectSecs = double(reconnected - restartedAt) / 1e9;
+    qint64 drainedAt = reconnected;
+    for (auto answer = tally.written.cbegin(); answer != tally.written.cend(); ++answer) {
+        if (answer.value() < publishStartedAt
+            || answer.value() >= publishStoppedAt - EndMarginNanos)
+            continue;
+        ++recovery.counted;
+        const auto arrival = tally.received.constFind(answer.key());
+        if (arrival == tally.received.constEnd())
+            ++recovery.missing;
+        if (answer.value() >= reconnected)
+            continue;
+        if (answer.value() >= stoppedAt)
+            ++recovery.gapReadings;
+        if (arrival != tally.received.constEnd())
+            drainedAt = std::max(drainedAt, arrival.value());
+    }
+    recovery.drainedSecs = double(drainedAt - restartedAt) / 1e9;
+    recovery.duplicates = tally.duplicates;
+    return recovery;
+}
+
+// The same units as pipelines of read into mosquitto_pub, one per unit, measured all together.
+// The processes are the readers, then the mosquitto_pub processes.
+Window measurePipelines(const BenchRun &run, Tally &tally, const QStringList &ptys,
+                        const Broker &broker)
+{
+    std::vector<std::unique_ptr<QProcess>> readers;
+    std::vector<std::unique_ptr<QProcess>> senders;
+    QVector<qint64> readerPids;
+    QVector<qint64> senderPids;
+    const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    const qint64 startedAt = monotonicNanos();
+    bool ok = true;
+    for (int unit = 0; unit < Units; ++unit) {
+        readers.push_back(std::make_unique<QProcess>());
+        senders.push_back(std::make_unique<QProcess>());
+        QProcess &reader = *readers.back();
+        QProcess &sender = *senders.back();
+        reader.setStandardOutputProcess(&sender);
+        run.start(sender, MosquittoPub,
+                  {QStringLiteral("-l"), QStringLiteral("-q"), QStringLiteral("1"),
+                   QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                   QString::number(broker.port), QStringLiteral("-t"), stateTopic(unit)},
+                  environment, QStringLiteral("pipe-pub-") + unitName(unit));
+        reader.setProcessEnvironment(environment);
+        reader.setStandardErrorFile(
+            run.workFile(QStringLiteral("pipe-read-%1.err").arg(unitName(unit))));
+        reader.start(QLatin1String(CORVANE_CLI),
+                     {QStringLiteral("read"), QStringLiteral("--port"), ptys.at(unit),
+                      QStringLiteral("--format"), QStringLiteral("jsonl")});
+        ok = sender.waitForStarted() && reader.waitForStarted() && ok;
+        readerPids.append(reader.processId());
+        senderPids.append(sender.processId());
+    }
+    Window window =
+        measureWindow(run, tally, readerPids + senderPids, broker.process.processId(), startedAt);
+    for (const auto &reader : readers)
+        ::kill(pid_t(reader->processId()), SIGTERM);
+    // read ends on SIGTERM with 0; mosquitto_pub then sees the end of its input.
+    for (const auto &reader : readers)
+        ok = BenchRun::finished(*reader, 5000) && ok;
+    for (const auto &sender : senders)
+        ok = BenchRun::finished(*sender, 5000) && ok;
+    window.ok = window.ok && ok;
+    return window;
+}
+
+} // namespace
+
+void measurePublish(BenchRun &run)
+{
+    std::fprintf(stderr,
+                 "corvane-bench: corvane-cli publish, %d units: %d s measured, a %d s broker "
+                 "outage, then %d pipelines for %d s\n",
+                 Units, run.publishMsecs / 1000, run.outageMsecs / 1000, Units,
+                 run.publishMsecs / 1000);
+    const auto failed = [&run](const QString &why) {
+        run.rows.append({"7 publish, 64 units", "—", "run failed: " + why, "—", "—", "—", "MISS"});
+    };
+    Broker broker(run);
+    if (!broker.start())
+        return failed(QStringLiteral("the broker did not start"));
+    const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    QProcess units;
+    run.start(units, "bench_units", {QString::number(Units)}, environment,
+              QStringLiteral("publish-units"));
+    QStringList ptys;
+    bool realtime = true;
+    for (int waited = 0; waited < 10000 && ptys.size() < Units; waited += 50) {
+        QThread::msleep(50);
+        ptys.clear();
+        for (const auto &served : StampLines::read<StampLines::Served>(
+                 run.output(QStringLiteral("publish-units.out")))) {
+            ptys.append(served.pty);
+            realtime = realtime && served.scheduling == QLatin1String("fifo");
+        }
+    }
+    QProcess subscriber;
+    run.start(subscriber, "bench_subscriber",
+              {QString::number(broker.port), QStringLiteral("corvane/+/state"),
+               QLatin1String(Subscriber)},
+              environment, QStringLiteral("publish-subscriber"));
+    bool subscribed = false;
+    for (int waited = 0; waited < 10000 && !subscribed; waited += 50) {
+        QThread::msleep(50);
+        subscribed = !StampLines::read<StampLines::Subscribed>(
+                          run.output(QStringLiteral("publish-subscriber.out")))
+                          .isEmpty();
+    }
+    const auto stopHelpers = [&] {
+        units.closeWriteChannel();
+        bool ok = BenchRun::finished(units, 10000);
+        ::kill(pid_t(subscriber.processId()), SIGTERM);
+        return BenchRun::finished(subscriber, 5000) && ok;
+    };
+    if (ptys.size() < Units || !subscribed) {
+        stopHelpers();
+        return failed(ptys.size() < Units ? QStringLiteral("the units did not start")
+                                          : QStringLiteral("no subscription"));
+    }
+    Tally tally(run, QStringLiteral("publish-units.out"), QStringLiteral("publish-subscriber.out"));
+
+    QStringList arguments = {QStringLiteral("publish"),
+                             QStringLiteral("--broker"),
+                             QStringLiteral("mqtt://127.0.0.1:%1").arg(broker.port),
+                             QStringLiteral("--interval"),
+                             QStringLiteral("1"),
+                             QStringLiteral("--client-id"),
+                             QStringLiteral("corvane-bench"),
+                             QStringLiteral("--spool"),
+                             run.workFile(QStringLiteral("spool"))};
+    for (int unit = 0; unit < Units; ++unit)
+        arguments << QStringLiteral("--port") << ptys.at(unit) + QLatin1Char('=') + unitName(unit);
+    QProcess publish;
+    const qint64 publishStartedAt = monotonicNanos();
+    run.start(publish, CORVANE_CLI, arguments, environment, QStringLiteral("publish"));
+    publish.waitForStarted();
+    const Window gateway = measureWindow(run, tally, {publish.processId()},
+                                         broker.process.processId(), publishStartedAt);
+    bool recoveryOk = gateway.ok;
+    const Recovery recovery = recover(run, broker, tally, publishStartedAt, publish, &recoveryOk);
+
+    const Window pipelines = measurePipelines(run, tally, ptys, broker);
+    const bool helpersOk = stopHelpers() && broker.stop();
+
+    const bool ok = gateway.ok && recoveryOk && pipelines.ok && helpersOk;
+    const QString over = QStringLiteral(" over %1 s").arg(number(gateway.seconds, 0));
+    run.rows.append({"7 CPU, publish, 64 units at 1 s", "—", number(gateway.cpu(), 2) + " %" + over,
+                     number(pipelines.cpu(), 2) + " % (64 pipelines)",
+                     ratioText(gateway.cpu(), pipelines.cpu()), "≤ 0.5× the pipelines'",
+                     verdict(ok && gateway.cpu() <= 0.5 * pipelines.cpu())});
+    run.rows.append({"7 RSS, publish, 64 units", "—", QStringLiteral("%1 KiB").arg(gateway.rss()),
+                     QStringLiteral("%1 KiB (128 processes)").arg(pipelines.rss()),
+                     ratioText(double(gateway.rss()), double(pipelines.rss())), "info",
+                     ok ? "info" : "run failed"});
+    const auto latencyRow = [&](const char *figure, double p) {
+        const auto value = [p](const Window &window) {
+            return p == 50 ? median(window.latency.msecs) : percentile(window.latency.msecs, p);
+        };
+        const auto detail = [p](const Window &window) {
+            return p == 50
+                ? QStringLiteral(" (n=%1, %2 lost)")
+                      .arg(window.latency.msecs.size())
+                      .arg(window.latency.lost)
+                : QStringLiteral(" (max %1)").arg(number(percentile(window.latency.msecs, 100), 1));
+        };
+        const double measured = value(gateway);
+        const double floor = value(pipelines);
+        run.rows.append({figure, "—", milliseconds(measured) + detail(gateway),
+                         milliseconds(floor) + detail(pipelines), ratioText(measured, floor),
+                         "≤ 1.2× the pipelines'",
+                         verdict(ok && gateway.latency.lost == 0 && !gateway.latency.msecs.isEmpty()
+                                 && measured <= 1.2 * floor)});
+    };
+    latencyRow("7 answer → subscriber, median", 50);
+    latencyRow("7 answer → subscriber, p99", 99);
+    run.rows.append(
+        {QStringLiteral("7 broker down %1 s: restart → spool drained").arg(run.outageMsecs / 1000),
+         "—",
+         recovery.drained
+             ? QStringLiteral("%1 s (connected after %2 s)")
+                   .arg(number(recovery.drainedSecs, 1), number(recovery.reconnectSecs, 1))
+             : QStringLiteral("not drained after %1 s").arg(DrainLimitMsecs / 1000),
+         QStringLiteral("%1 readings of the outage").arg(recovery.gapReadings), "—", "info",
+         ok && recovery.drained ? "info" : "MISS"});
+    run.rows.append({"7 readings missing after the outage", "—",
+                     QStringLiteral("%1 of %2 (%3 twice)")
+                         .arg(recovery.missing)
+                         .arg(recovery.counted)
+                         .arg(recovery.duplicates),
+                     "—", "—", "0", verdict(ok && recovery.drained && recovery.missing == 0)});
+    run.notes.append(
+        QStringLiteral("publish: the pipelines' CPU %1 % in read, %2 % in mosquitto_pub; the "
+                       "broker's %3 % under publish, %4 % under the pipelines")
+            .arg(number(pipelines.cpu(0, Units), 2), number(pipelines.cpu(Units), 2),
+                 number(gateway.brokerPercent, 2), number(pipelines.brokerPercent, 2)));
+    run.notes.append(
+        QStringLiteral("publish: each second the units answer within %1 ms under "
+                       "publish, within %2 ms under the pipelines")
+            .arg(number(gateway.latency.spreadMsecs, 0), number(pipelines.latency.spreadMsecs, 0)));
+    if (!realtime)
+        run.notes.append(QStringLiteral("publish: the units ran without real-time scheduling: "
+                                        "their stamps may come late"));
+    if (tally.foreign > 0)
+        run.notes.append(
+            QStringLiteral("publish: %1 messages named no unit's reading").arg(tally.foreign));
+}
