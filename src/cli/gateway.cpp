@@ -19,6 +19,8 @@ namespace {
 // Adapters plugged in after the start are looked for this often.
 constexpr int ScanMsecs = 10000;
 constexpr int ProbeMsecs = 2000;
+// Units polled in the same moment; see serve().
+constexpr int PhaseGroups = 8;
 
 // How a home automation server shows each channel: its name, device class and unit.
 struct Sensor
@@ -142,7 +144,14 @@ void Gateway::serve(const Unit &unit)
     if (!options.discoveryPrefix.isEmpty())
         publishDiscovery(unit);
     Cli::message(QStringLiteral("serving %1 as %2").arg(unit.port, unit.name));
-    reader->start();
+    // A reader polls from its greeting on: readers started together would all ask in the same
+    // moment and their answers queue behind each other. Started in a few groups spread over the
+    // interval, a reading waits behind a few others at most, for a few wake-ups more a second.
+    const int phase = int(readers.size() - 1) % PhaseGroups;
+    QTimer::singleShot(options.intervalMsecs * phase / PhaseGroups, reader, [this, reader] {
+        if (!stopping)
+            reader->start();
+    });
 }
 
 void Gateway::publishDiscovery(const Unit &unit)
