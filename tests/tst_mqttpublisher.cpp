@@ -380,6 +380,8 @@ void TestMqttPublisher::connectionErrors()
         {true, setup == "client certificate", setup == "password" ? "plant" : "", "secret"});
     if (setup != "down")
         QCOMPARE(broker.start(), QString());
+    // The broker's own start-up check is a connection too.
+    const int since = broker.log().size();
     arguments.replaceInStrings("PLAIN", QString::number(broker.port))
         .replaceInStrings("TLS", QString::number(broker.tlsPort))
         .replaceInStrings(QRegularExpression("=(.*\\.(crt|key))$"), "=" + broker.path("\\1"));
@@ -395,7 +397,8 @@ void TestMqttPublisher::connectionErrors()
         QTRY_VERIFY_WITH_TIMEOUT(!publisher.errors().isEmpty(), WaitMsecs);
         QTest::qWait(1500);
     } else {
-        QTRY_VERIFY_WITH_TIMEOUT(broker.connections(port) >= 2, WaitMsecs);
+        // A second attempt comes only after the first one's failure was reported.
+        QTRY_VERIFY_WITH_TIMEOUT(broker.connections(port, since) >= 2, WaitMsecs);
         QVERIFY(!broker.log().contains("New client connected") || setup == "password");
     }
     const int stopMsecs = publisher.stop();
