@@ -10,7 +10,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QSerialPortInfo>
 
 #include <algorithm>
 
@@ -62,11 +61,13 @@ QString Gateway::nameFrom(const QString &text)
 
 QString Gateway::defaultName(const QString &port)
 {
-    const auto listed = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : listed) {
-        if (info.portName() != port && info.systemLocation() != port)
+    const auto listed = PortFinder::listed();
+    for (const PortFinder::Listed &info : listed) {
+        if (info.name != port && info.location != port)
             continue;
-        return nameFrom(info.serialNumber().isEmpty() ? info.portName() : info.serialNumber());
+        if (!info.serialNumber.isEmpty())
+            return nameFrom(info.serialNumber);
+        break;
     }
     QString path = port;
     if (path.startsWith(QLatin1String("/dev/")))

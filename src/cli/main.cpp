@@ -22,7 +22,6 @@
 #include <QJsonObject>
 #include <QLoggingCategory>
 #include <QRegularExpression>
-#include <QSerialPortInfo>
 #include <QStandardPaths>
 #include <QSysInfo>
 #include <QTextStream>
@@ -187,29 +186,24 @@ int listPorts(const QCommandLineParser &parser, const QStringList &)
     LineOutput out;
     if (!out.openStream(LineOutput::StandardOutput))
         return Cli::CannotWrite;
-    const auto ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : ports) {
-        const bool canOpen = !SerialCommon::probePorts({info.systemLocation()}).isEmpty();
-        const QString vidPid = info.hasVendorIdentifier() && info.hasProductIdentifier()
-            ? QStringLiteral("%1:%2")
-                  .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
-                  .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'))
-            : QString();
+    const auto ports = PortFinder::listed();
+    for (const PortFinder::Listed &info : ports) {
+        const bool canOpen = !SerialCommon::probePorts({info.location}).isEmpty();
         QByteArray line;
         if (format == SampleWriter::JsonLines) {
             const QJsonObject port{
-                {QStringLiteral("port"), info.portName()},
-                {QStringLiteral("location"), info.systemLocation()},
-                {QStringLiteral("description"), info.description()},
-                {QStringLiteral("manufacturer"), info.manufacturer()},
-                {QStringLiteral("serial_number"), info.serialNumber()},
-                {QStringLiteral("vid_pid"), vidPid},
+                {QStringLiteral("port"), info.name},
+                {QStringLiteral("location"), info.location},
+                {QStringLiteral("description"), info.description},
+                {QStringLiteral("manufacturer"), info.manufacturer},
+                {QStringLiteral("serial_number"), info.serialNumber},
+                {QStringLiteral("vid_pid"), info.vidPid},
                 {QStringLiteral("can_open"), canOpen},
             };
             line = QJsonDocument(port).toJson(QJsonDocument::Compact);
         } else {
-            QStringList fields{info.portName(), info.description(), info.manufacturer(),
-                               info.serialNumber(), vidPid};
+            QStringList fields{info.name, info.description, info.manufacturer, info.serialNumber,
+                               info.vidPid};
             for (QString &field : fields) {
                 if (field.isEmpty())
                     field = QStringLiteral("-");

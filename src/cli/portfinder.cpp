@@ -4,6 +4,7 @@
 #include "reader.h"
 
 #include <QEventLoop>
+#include <QFile>
 #include <QSerialPortInfo>
 #include <QTimer>
 
@@ -14,13 +15,45 @@ namespace {
 constexpr int ChooseTimeoutMsecs = 500;
 }
 
+QList<PortFinder::Listed> PortFinder::listed()
+{
+    QList<Listed> ports;
+    const QString standIn = qEnvironmentVariable("CORVANE_ADAPTERS");
+    if (!standIn.isEmpty()) {
+        QFile file(standIn);
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+            return ports;
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (fields.first().isEmpty())
+                continue;
+            const QString device = QString::fromLocal8Bit(fields.first());
+            const QString serial =
+                fields.size() > 1 ? QString::fromLocal8Bit(fields.at(1)) : QString();
+            ports.append(
+                {device, device, QString(), QString(), serial, QStringLiteral("0000:0000")});
+        }
+        return ports;
+    }
+    const auto infos = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : infos) {
+        const QString vidPid = info.hasVendorIdentifier() && info.hasProductIdentifier()
+            ? QStringLiteral("%1:%2")
+                  .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
+                  .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'))
+            : QString();
+        ports.append({info.portName(), info.systemLocation(), info.description(),
+                      info.manufacturer(), info.serialNumber(), vidPid});
+    }
+    return ports;
+}
+
 QStringList PortFinder::listedPorts(bool allPorts)
 {
     QStringList ports;
-    const auto listed = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : listed) {
-        if (allPorts || (info.hasVendorIdentifier() && info.hasProductIdentifier()))
-            ports << info.portName();
+    for (const Listed &port : listed()) {
+        if (allPorts || !port.vidPid.isEmpty())
+            ports << port.name;
     }
     return ports;
 }

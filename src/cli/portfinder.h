@@ -1,6 +1,7 @@
 #ifndef PORTFINDER_H
 #define PORTFINDER_H
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -9,6 +10,21 @@
 class PortFinder
 {
 public:
+    // A port as the system lists it.
+    struct Listed
+    {
+        QString name; // ttyUSB0, COM3
+        QString location; // /dev/ttyUSB0
+        QString description;
+        QString manufacturer;
+        QString serialNumber;
+        QString vidPid; // 0403:6001; empty: not a USB serial adapter
+    };
+    // Every port the system lists. CORVANE_ADAPTERS may name a file that stands in for the
+    // system's list, one USB adapter a line as "DEVICE [SERIAL]", read anew at every call: the
+    // suites present pseudo-terminals as adapters through it, plugged in and out by editing the
+    // file, and never greet the machine's own ports.
+    static QList<Listed> listed();
     // The ports a search greets when none are named: the USB serial adapters the system lists
     // (a port with a vendor and product id), or with allPorts every listed port. Built-in and
     // Bluetooth ports may have other equipment listening, which a greeting could disturb.
