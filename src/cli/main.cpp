@@ -81,9 +81,7 @@ const Cli::Option Options[] = {
     {"key", "F", "publish: the client certificate's private key."},
     {"spool", "DIR", "publish: where readings wait for the broker (see README)."},
     {"spool-limit", "MB",
-     "publish: at most this much spool, default 100; then the oldest "
-     "readings go.",
-     1, 1000000},
+     "publish: at most this much spool, default 100; then the oldest readings go.", 1, 1000000},
     {"trace", nullptr, "Print the link's trace lines on stderr."},
 };
 
