@@ -1,5 +1,7 @@
 #include "mqttclient.h"
 
+#include "topics.h"
+
 #include <mosquitto.h>
 
 #include <cerrno>
@@ -9,7 +11,6 @@ namespace {
 constexpr int KeepAliveSecs = 30;
 // How long the network thread waits for the socket before it looks whether to quit.
 constexpr int LoopMsecs = 250;
-const QByteArray Offline = QByteArrayLiteral("offline");
 
 // A reason as the library or the system words it, as the rest of a message line.
 QString reasonText(QString text)
@@ -76,8 +77,8 @@ bool MqttClient::setUp(const MqttOptions &options, QString *error)
             mosq, options.username.toUtf8().constData(),
             options.password.isEmpty() ? nullptr : options.password.toUtf8().constData());
     if (rc == MOSQ_ERR_SUCCESS && !options.bridgeTopic.isEmpty())
-        rc = mosquitto_will_set(mosq, options.bridgeTopic.toUtf8().constData(), Offline.size(),
-                                Offline.constData(), 1, true);
+        rc = mosquitto_will_set(mosq, options.bridgeTopic.toUtf8().constData(),
+                                Topics::Offline.size(), Topics::Offline.constData(), 1, true);
     if (rc == MOSQ_ERR_SUCCESS && options.tls) {
         // Without --cafile the system's store: OpenSSL's default paths and Debian's directory.
         const QByteArray caFile = options.caFile.toLocal8Bit();
