@@ -112,7 +112,8 @@ int choosePort(const QCommandLineParser &parser, QString *port)
         return Done;
     const bool allPorts = parser.isSet(QStringLiteral("all-ports"));
     Prober prober;
-    QObject::connect(&prober, &Prober::notice, &message);
+    QObject::connect(&prober, &Prober::failed,
+                     [](const QString &, UnitFailure, const QString &why) { message(why); });
     const QStringList found = prober.find(QStringList(), ChooseTimeoutMsecs, allPorts);
     if (found.isEmpty()) {
         message(allPorts ? QStringLiteral("no unit answered on any port; name one with --port")

@@ -15,7 +15,8 @@ int findCommand(const QCommandLineParser &parser, const QStringList &ports)
         return Cli::Usage;
     }
     Prober prober;
-    QObject::connect(&prober, &Prober::notice, &Cli::message);
+    QObject::connect(&prober, &Prober::failed,
+                     [](const QString &, UnitFailure, const QString &why) { Cli::message(why); });
     const QStringList found =
         prober.find(ports, qRound(timeout), parser.isSet(QStringLiteral("all-ports")));
     LineOutput out;

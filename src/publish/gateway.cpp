@@ -47,8 +47,20 @@ Gateway::Gateway(const Options &options, QObject *parent)
 {
     connect(&broker, &MqttPublisher::finished, this, &Gateway::finished);
     connect(&broker, &MqttPublisher::notice, this, &Gateway::notice);
-    connect(&prober, &Prober::notice, this, &Gateway::notice);
+    connect(&prober, &Prober::failed, this,
+            [this](const QString &port, UnitFailure failure, const QString &why) {
+                // A busy adapter (a modem manager's look, a read of its own) is greeted again
+                // at the next scan, and said once until it answers or leaves.
+                if (failure == UnitFailure::CannotOpen) {
+                    greeted.remove(port);
+                    if (unopened.contains(port))
+                        return;
+                    unopened.insert(port);
+                }
+                emit notice(why);
+            });
     connect(&prober, &Prober::answered, this, [this](const QString &port) {
+        unopened.remove(port);
         // Two adapters may carry the same serial number; the port tells them apart.
         QString name = defaultName(port);
         if (std::find(names.begin(), names.end(), name) != names.end())
@@ -127,11 +139,13 @@ void Gateway::scanAdapters()
 {
     const QStringList listed = Prober::listedPorts(false);
     // An adapter that left the list may be greeted again when it comes back.
-    for (auto it = greeted.begin(); it != greeted.end();) {
-        if (listed.contains(*it))
-            ++it;
-        else
-            it = greeted.erase(it);
+    for (QSet<QString> *known : {&greeted, &unopened}) {
+        for (auto it = known->begin(); it != known->end();) {
+            if (listed.contains(*it))
+                ++it;
+            else
+                it = known->erase(it);
+        }
     }
     QStringList unknown;
     for (const QString &port : listed) {

@@ -70,6 +70,8 @@ private:
     // Adapters greeted without --port: served ones, and those that did not answer and are left
     // alone until they leave the list (unplugged).
     QSet<QString> greeted;
+    // Adapters that could not be opened when greeted: tried at every scan, said once.
+    QSet<QString> unopened;
     Prober prober;
     QTimer scanTimer;
     bool stopping = false;

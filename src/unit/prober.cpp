@@ -8,6 +8,8 @@
 #include <QSet>
 #include <QTimer>
 
+#include <memory>
+
 QList<Prober::Listed> Prober::listed()
 {
     QList<Listed> ports;
@@ -70,12 +72,17 @@ void Prober::probe(const QStringList &ports, int timeoutMsecs)
         auto *reader = new Reader(options, this);
         greeting.insert(reader, probe);
         readers << reader;
-        connect(reader, &Reader::notice, this, &Prober::notice);
+        // A greeting's reader tells why just before it fails.
+        auto why = std::make_shared<QString>();
+        connect(reader, &Reader::notice, this, [why](const QString &text) { *why = text; });
         connect(reader, &Reader::reading, this, [this, reader, port] {
             retire(reader);
             emit answered(port);
         });
-        connect(reader, &Reader::failed, this, [this, reader] { retire(reader); });
+        connect(reader, &Reader::failed, this, [this, reader, port, why](UnitFailure failure) {
+            retire(reader);
+            emit failed(port, failure, *why);
+        });
     }
     for (Reader *reader : std::as_const(readers))
         reader->start();

@@ -1,6 +1,8 @@
 #ifndef PROBER_H
 #define PROBER_H
 
+#include "unitfailure.h"
+
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -53,9 +55,9 @@ public:
 
 signals:
     void answered(const QString &port);
+    // The port cannot be opened, or no unit answered there; why, for a person.
+    void failed(const QString &port, UnitFailure failure, const QString &why);
     void finished();
-    // A port that cannot be opened or did not answer, for a person.
-    void notice(const QString &text);
 
 private:
     void retire(Reader *reader);

@@ -61,7 +61,11 @@ void Reader::onPack(const QByteArray &pack)
         greetingTimer.stop();
         if (reconnectTimer.isActive()) {
             reconnectTimer.stop();
-            emit notice(settings.port + QStringLiteral(" answers again"));
+            // The rhythm runs from the first answer on: a port missing at the start answers,
+            // one that was lost answers again.
+            emit notice(settings.port
+                        + (pollTimer.isActive() ? QStringLiteral(" answers again")
+                                                : QStringLiteral(" answers")));
         }
         emit online();
         if (!pollTimer.isActive()) {
