@@ -6,15 +6,18 @@
 #include <QJsonObject>
 #include <QtTest>
 
+#include <csignal>
+
 // corvane-cli publish as a site runs it: the built program as a process serving two simulated
 // units on pseudo-terminals, against Debian's mosquitto on loopback, read by mosquitto_sub.
 
-enum Ending { Terminated, Killed, Unplugged };
-Q_DECLARE_METATYPE(Ending)
+// How the gateway finds its units, and what happens while it serves them.
+enum Setup { Ports, Unplugged, BrokerRestarted };
+Q_DECLARE_METATYPE(Setup)
 
 namespace {
 const QString Time = QStringLiteral(R"([0-9-]{10}T[0-9:]{8}\.[0-9]{3}\+00:00)");
-}
+} // namespace
 
 class TestPublish : public QObject
 {
@@ -28,15 +31,21 @@ private slots:
 
 void TestPublish::publish_data()
 {
-    QTest::addColumn<Ending>("ending");
-    QTest::newRow("stopped with SIGTERM") << Terminated;
-    QTest::newRow("killed: the last will") << Killed;
-    QTest::newRow("a unit unplugged and back") << Unplugged;
+    QTest::addColumn<Setup>("setup");
+    // What ends the gateway; SIGKILL leaves its availability to the last will.
+    QTest::addColumn<int>("signal");
+    QTest::newRow("stopped with SIGTERM") << Ports << int(SIGTERM);
+    QTest::newRow("stopped with SIGINT") << Ports << int(SIGINT);
+    QTest::newRow("stopped with SIGHUP") << Ports << int(SIGHUP);
+    QTest::newRow("killed: the last will") << Ports << int(SIGKILL);
+    QTest::newRow("a unit unplugged and back") << Unplugged << int(SIGTERM);
+    QTest::newRow("the broker restarted without its store") << BrokerRestarted << int(SIGTERM);
 }
 
 void TestPublish::publish()
 {
-    QFETCH(Ending, ending);
+    QFETCH(Setup, setup);
+    QFETCH(int, signal);
 
     Broker broker;
     QCOMPARE(broker.start(), QString());
@@ -57,12 +66,11 @@ void TestPublish::publish()
 
     QProcess cli;
     cli.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    cli.start(QStringLiteral(CORVANE_CLI),
-              {QStringLiteral("publish"), QStringLiteral("--broker"), broker.url(),
-               QStringLiteral("--port"), leftPort + QStringLiteral("=left"),
-               QStringLiteral("--port"), rightPort + QStringLiteral("=right"),
-               QStringLiteral("--interval"), QStringLiteral("0.2"), QStringLiteral("--client-id"),
-               QStringLiteral("gw"), QStringLiteral("--spool"), scratch.filePath("spool")});
+    QStringList arguments({"publish", "--broker", broker.url(), "--interval", "0.2", "--client-id",
+                           "gw", "--spool", scratch.filePath("spool")});
+    arguments << "--port" << leftPort + "=left"
+              << "--port" << rightPort + "=right";
+    cli.start(QStringLiteral(CORVANE_CLI), arguments);
     QVERIFY(cli.waitForStarted());
     // The last message on the topic has come, within a generous time for a loaded machine.
     const auto arrived = [&](const QString &topic, const QString &payload) {
@@ -122,24 +130,44 @@ void TestPublish::publish()
                 && !device["sw_version"].toString().isEmpty());
     }
 
-    switch (ending) {
-    case Killed:
-        cli.kill();
-        cli.waitForFinished();
-        QVERIFY(arrived("corvane/bridge/gw/availability", "offline"));
-        return;
-    case Unplugged:
+    // The right unit's adapter unplugged, and plugged in again with the unit on a new line.
+    const auto unplug = [&] {
         right.hangUp();
-        QVERIFY(arrived("corvane/right/availability", "offline"));
-        QVERIFY(spare.openPty());
-        QVERIFY(QFile::remove(rightPort) && QFile::link(spare.portName(), rightPort));
+        return arrived("corvane/right/availability", "offline");
+    };
+    const auto plugIn = [&] {
+        return spare.openPty() && QFile::remove(rightPort)
+            && QFile::link(spare.portName(), rightPort);
+    };
+    switch (setup) {
+    case Unplugged:
+        QVERIFY(unplug() && plugIn());
         QVERIFY(arrived("corvane/right/availability", "online"));
         break;
-    case Terminated:
+    case BrokerRestarted: {
+        // Without its store the broker forgot every retained value; the gateway gives them again
+        // once connected: its own and the units' availability, and the eight configs.
+        broker.stop();
+        QVERIFY(QFile::remove(broker.path(QStringLiteral("mosquitto.db"))));
+        const int since = broker.log().size();
+        QCOMPARE(broker.start(), QString());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            broker.log().mid(since).count(QRegularExpression("from gw \\(d0, q1, r1,")) >= 11,
+            20000);
+        Subscriber after(broker, QStringLiteral("#"), QStringLiteral("after-restart"));
+        const QRegularExpression retained(QStringLiteral("^homeassistant/sensor/| online$"));
+        QTRY_COMPARE_WITH_TIMEOUT(after.lines().filter(retained).size(), 11, 10000);
         break;
     }
-    cli.terminate();
+    case Ports:
+        break;
+    }
+    ::kill(pid_t(cli.processId()), signal);
     QVERIFY(cli.waitForFinished(10000));
+    if (signal == SIGKILL) {
+        QVERIFY(arrived("corvane/bridge/gw/availability", "offline"));
+        return;
+    }
     QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
     QCOMPARE(cli.exitCode(), 0);
     QVERIFY(arrived("corvane/left/availability", "offline"));
@@ -148,11 +176,10 @@ void TestPublish::publish()
     // Retained: what a consumer that subscribes later receives.
     Subscriber late(broker, QStringLiteral("corvane/+/availability"), QStringLiteral("late"));
     QTRY_COMPARE_WITH_TIMEOUT(late.lines().size(), 2, 10000);
-    QStringList retained = late.lines();
-    retained.sort();
-    QCOMPARE(
-        retained,
-        QStringList({"corvane/left/availability offline", "corvane/right/availability offline"}));
+    const QStringList retained = late.lines();
+    QCOMPARE(retained.filter(QRegularExpression(QStringLiteral(" offline$"))), retained);
+    QVERIFY(retained.contains("corvane/left/availability offline")
+            && retained.contains("corvane/right/availability offline"));
 }
 
 QTEST_GUILESS_MAIN(TestPublish)
