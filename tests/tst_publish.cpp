@@ -4,6 +4,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSaveFile>
 #include <QtTest>
 
 #include <csignal>
@@ -12,11 +13,22 @@
 // units on pseudo-terminals, against Debian's mosquitto on loopback, read by mosquitto_sub.
 
 // How the gateway finds its units, and what happens while it serves them.
-enum Setup { Ports, Unplugged, BrokerRestarted };
+enum Setup { Ports, Unplugged, BrokerRestarted, Adapters };
 Q_DECLARE_METATYPE(Setup)
 
 namespace {
 const QString Time = QStringLiteral(R"([0-9-]{10}T[0-9:]{8}\.[0-9]{3}\+00:00)");
+
+const QByteArray Greeting = QByteArray::fromHex("21630379");
+
+// The stand-in for the system's list of USB adapters, replaced whole: a scan never reads half of
+// it.
+bool listAdapters(const QString &path, const QStringList &adapters)
+{
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(adapters.join('\n').toUtf8() + '\n') > 0
+        && file.commit();
+}
 } // namespace
 
 class TestPublish : public QObject
@@ -40,6 +52,7 @@ void TestPublish::publish_data()
     QTest::newRow("killed: the last will") << Ports << int(SIGKILL);
     QTest::newRow("a unit unplugged and back") << Unplugged << int(SIGTERM);
     QTest::newRow("the broker restarted without its store") << BrokerRestarted << int(SIGTERM);
+    QTest::newRow("USB adapters, plugged in and out") << Adapters << int(SIGTERM);
 }
 
 void TestPublish::publish()
@@ -55,10 +68,16 @@ void TestPublish::publish()
     SimulatedUnit left;
     SimulatedUnit right;
     SimulatedUnit spare;
-    for (SimulatedUnit *unit : {&left, &right, &spare})
+    SimulatedUnit twin;
+    SimulatedUnit mute;
+    SimulatedUnit newcomer;
+    for (SimulatedUnit *unit : {&left, &right, &spare, &twin})
         unit->setDrift(false);
+    mute.setSilent(true);
+    newcomer.setSilent(true);
     QVERIFY(left.openPty() && right.openPty());
     right.setReading(SimulatedUnit::AirTemperature, -100);
+    spare.setReading(SimulatedUnit::AirTemperature, -100);
     // Through links, so that a unit back on another pseudo-terminal is found at the same path.
     const QString leftPort = scratch.filePath(QStringLiteral("left"));
     const QString rightPort = scratch.filePath(QStringLiteral("right"));
@@ -68,8 +87,20 @@ void TestPublish::publish()
     cli.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     QStringList arguments({"publish", "--broker", broker.url(), "--interval", "0.2", "--client-id",
                            "gw", "--spool", scratch.filePath("spool")});
-    arguments << "--port" << leftPort + "=left"
-              << "--port" << rightPort + "=right";
+    // Without --port the units are named after their adapters' serial numbers; a silent adapter
+    // is never served.
+    const QString adapters = scratch.filePath(QStringLiteral("adapters"));
+    QStringList listed{leftPort + " left", rightPort + " right"};
+    if (setup == Adapters) {
+        QVERIFY(mute.openPty() && twin.openPty() && newcomer.openPty());
+        QVERIFY(listAdapters(adapters, listed << mute.portName()));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("CORVANE_ADAPTERS"), adapters);
+        cli.setProcessEnvironment(environment);
+    } else {
+        arguments << "--port" << leftPort + "=left"
+                  << "--port" << rightPort + "=right";
+    }
     cli.start(QStringLiteral(CORVANE_CLI), arguments);
     QVERIFY(cli.waitForStarted());
     // The last message on the topic has come, within a generous time for a loaded machine.
@@ -159,6 +190,29 @@ void TestPublish::publish()
         QTRY_COMPARE_WITH_TIMEOUT(after.lines().filter(retained).size(), 11, 10000);
         break;
     }
+    case Adapters: {
+        // Greeted once at the start; a later scan finds a second adapter with the left unit's
+        // serial number, serves it under a name of its own, and leaves the silent one alone.
+        QTRY_COMPARE_WITH_TIMEOUT(mute.receivedBytes().count(Greeting), 1, 10000);
+        QVERIFY(listAdapters(adapters, listed << twin.portName() + " left"));
+        const QRegularExpression twinState(QStringLiteral("^corvane/left_\\S+/state "));
+        QTRY_VERIFY_WITH_TIMEOUT(!subscriber.lines().filter(twinState).isEmpty(), 25000);
+        QCOMPARE(mute.receivedBytes().count(Greeting), 1);
+        // The right unit and the silent adapter unplugged: the scan that greets a newcomer saw
+        // them gone.
+        QVERIFY(unplug());
+        QVERIFY(listAdapters(adapters,
+                             {leftPort + " left", twin.portName() + " left", newcomer.portName()}));
+        QTRY_COMPARE_WITH_TIMEOUT(newcomer.receivedBytes().count(Greeting), 1, 25000);
+        // Plugged in again: the silent one is greeted anew, the right unit served as before.
+        const int before = subscriber.lines().filter(rightState).size();
+        QVERIFY(plugIn() && listAdapters(adapters, listed << newcomer.portName()));
+        QTRY_COMPARE_WITH_TIMEOUT(mute.receivedBytes().count(Greeting), 2, 25000);
+        QVERIFY(arrived("corvane/right/availability", "online"));
+        QTRY_VERIFY_WITH_TIMEOUT(subscriber.lines().filter(rightState).size() >= before + 2, 10000);
+        QCOMPARE(subscriber.lines().filter(QRegularExpression("^corvane/right_")), QStringList());
+        break;
+    }
     case Ports:
         break;
     }
@@ -173,9 +227,9 @@ void TestPublish::publish()
     QVERIFY(arrived("corvane/left/availability", "offline"));
     QVERIFY(arrived("corvane/right/availability", "offline"));
     QVERIFY(arrived("corvane/bridge/gw/availability", "offline"));
-    // Retained: what a consumer that subscribes later receives.
+    // Retained: what a consumer that subscribes later receives; the twin adapter's unit too.
     Subscriber late(broker, QStringLiteral("corvane/+/availability"), QStringLiteral("late"));
-    QTRY_COMPARE_WITH_TIMEOUT(late.lines().size(), 2, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(late.lines().size(), setup == Adapters ? 3 : 2, 10000);
     const QStringList retained = late.lines();
     QCOMPARE(retained.filter(QRegularExpression(QStringLiteral(" offline$"))), retained);
     QVERIFY(retained.contains("corvane/left/availability offline")
