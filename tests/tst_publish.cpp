@@ -39,6 +39,7 @@ private slots:
     void initTestCase() { qputenv("TZ", "UTC"); }
     void publish_data();
     void publish();
+    void service();
 };
 
 void TestPublish::publish_data()
@@ -234,6 +235,44 @@ void TestPublish::publish()
     QCOMPARE(retained.filter(QRegularExpression(QStringLiteral(" offline$"))), retained);
     QVERIFY(retained.contains("corvane/left/availability offline")
             && retained.contains("corvane/right/availability offline"));
+}
+
+// As corvane-publish.service starts it: no --spool but the state directory systemd gives, the
+// password in a credential file that ends in a newline, and a port that is not there yet.
+void TestPublish::service()
+{
+    Broker broker({false, false, QStringLiteral("corvane"), QStringLiteral("s3cret")});
+    QCOMPARE(broker.start(), QString());
+    QTemporaryDir scratch;
+    QFile password(scratch.filePath(QStringLiteral("password")));
+    QVERIFY(password.open(QIODevice::WriteOnly) && password.write("s3cret\n") == 7
+            && password.flush());
+    SimulatedUnit unit;
+    QVERIFY(unit.openPty());
+    const QString port = scratch.filePath(QStringLiteral("unit"));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("STATE_DIRECTORY"), scratch.filePath("state"));
+    // Where the spool would otherwise go, kept out of the home directory.
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), scratch.filePath("home"));
+    QProcess cli;
+    cli.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    cli.setProcessEnvironment(environment);
+    cli.start(QStringLiteral(CORVANE_CLI),
+              {"publish", "--broker", broker.url(), "--port", port + "=late", "--interval", "0.2",
+               "--client-id", "gw", "--username", "corvane", "--password-file",
+               password.fileName()});
+    // Only a client that gave the password publishes: the unit's availability, no readings yet.
+    const auto received = [&](const QString &topic) {
+        return broker.log().contains(QRegularExpression("from gw .*'corvane/late/" + topic + "'"));
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(received("availability"), 10000);
+    QVERIFY(!received("state"));
+    QVERIFY(QFile::link(unit.portName(), port));
+    QTRY_VERIFY_WITH_TIMEOUT(received("state"), 10000);
+    QVERIFY(QFile::exists(scratch.filePath("state/spool/lock")));
+    cli.terminate();
+    QVERIFY(cli.waitForFinished(10000) && cli.exitStatus() == QProcess::NormalExit
+            && cli.exitCode() == 0);
 }
 
 QTEST_GUILESS_MAIN(TestPublish)
