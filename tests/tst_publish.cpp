@@ -21,8 +21,7 @@ const QString Time = QStringLiteral(R"([0-9-]{10}T[0-9:]{8}\.[0-9]{3}\+00:00)");
 
 const QByteArray Greeting = QByteArray::fromHex("21630379");
 
-// The stand-in for the system's list of USB adapters, replaced whole: a scan never reads half of
-// it.
+// Replaced whole, so that a scan never reads half of the list.
 bool listAdapters(const QString &path, const QStringList &adapters)
 {
     QSaveFile file(path);
@@ -88,8 +87,7 @@ void TestPublish::publish()
     cli.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     QStringList arguments({"publish", "--broker", broker.url(), "--interval", "0.2", "--client-id",
                            "gw", "--spool", scratch.filePath("spool")});
-    // Without --port the units are named after their adapters' serial numbers; a silent adapter
-    // is never served.
+    // Without --port units are named after their adapters' serial numbers.
     const QString adapters = scratch.filePath(QStringLiteral("adapters"));
     QStringList listed{leftPort + " left", rightPort + " right"};
     if (setup == Adapters) {
@@ -171,14 +169,11 @@ void TestPublish::publish()
         return spare.openPty() && QFile::remove(rightPort)
             && QFile::link(spare.portName(), rightPort);
     };
-    switch (setup) {
-    case Unplugged:
+    if (setup == Unplugged) {
         QVERIFY(unplug() && plugIn());
         QVERIFY(arrived("corvane/right/availability", "online"));
-        break;
-    case BrokerRestarted: {
-        // Without its store the broker forgot every retained value; the gateway gives them again
-        // once connected: its own and the units' availability, and the eight configs.
+    } else if (setup == BrokerRestarted) {
+        // Without its store the broker forgot every retained value; the gateway gives them again.
         broker.stop();
         QVERIFY(QFile::remove(broker.path(QStringLiteral("mosquitto.db"))));
         const int since = broker.log().size();
@@ -189,9 +184,7 @@ void TestPublish::publish()
         Subscriber after(broker, QStringLiteral("#"), QStringLiteral("after-restart"));
         const QRegularExpression retained(QStringLiteral("^homeassistant/sensor/| online$"));
         QTRY_COMPARE_WITH_TIMEOUT(after.lines().filter(retained).size(), 11, 10000);
-        break;
-    }
-    case Adapters: {
+    } else if (setup == Adapters) {
         // Greeted once at the start; a later scan finds a second adapter with the left unit's
         // serial number, serves it under a name of its own, and leaves the silent one alone.
         QTRY_COMPARE_WITH_TIMEOUT(mute.receivedBytes().count(Greeting), 1, 10000);
@@ -199,8 +192,7 @@ void TestPublish::publish()
         const QRegularExpression twinState(QStringLiteral("^corvane/left_\\S+/state "));
         QTRY_VERIFY_WITH_TIMEOUT(!subscriber.lines().filter(twinState).isEmpty(), 25000);
         QCOMPARE(mute.receivedBytes().count(Greeting), 1);
-        // The right unit and the silent adapter unplugged: the scan that greets a newcomer saw
-        // them gone.
+        // Unplugged: the scan that greets a newcomer saw the right unit and the silent one gone.
         QVERIFY(unplug());
         QVERIFY(listAdapters(adapters,
                              {leftPort + " left", twin.portName() + " left", newcomer.portName()}));
@@ -212,10 +204,6 @@ void TestPublish::publish()
         QVERIFY(arrived("corvane/right/availability", "online"));
         QTRY_VERIFY_WITH_TIMEOUT(subscriber.lines().filter(rightState).size() >= before + 2, 10000);
         QCOMPARE(subscriber.lines().filter(QRegularExpression("^corvane/right_")), QStringList());
-        break;
-    }
-    case Ports:
-        break;
     }
     ::kill(pid_t(cli.processId()), signal);
     QVERIFY(cli.waitForFinished(10000));
@@ -237,8 +225,7 @@ void TestPublish::publish()
             && retained.contains("corvane/right/availability offline"));
 }
 
-// As corvane-publish.service starts it: no --spool but the state directory systemd gives, the
-// password in a credential file that ends in a newline, and a port that is not there yet.
+// As corvane-publish.service starts it: STATE_DIRECTORY, a password file, a port not there yet.
 void TestPublish::service()
 {
     Broker broker({false, false, QStringLiteral("corvane"), QStringLiteral("s3cret")});
