@@ -87,13 +87,17 @@ void TestCli::run_data()
     QTest::addColumn<QString>("err");
     // The commands the unit received, repeats left out; "*" when the row does not look.
     QTest::addColumn<QString>("received");
+    // Sent once the command is underway: read has written lines, calibrate has asked for a sample.
+    QTest::addColumn<int>("signal");
 
     const QString calibrate = "calibrate --port PORT temperature 23.5 --record FILE "
                               "--operator Ann --reference-id REF-7";
     const QString read = QStringLiteral("read --port PORT --interval 0.1 ");
     const auto row = [](const char *name, Setup setup, const QString &arguments, int exitCode,
-                        const QString &out, const QString &err, const QString &received) {
-        QTest::newRow(name) << setup << arguments.split(' ') << exitCode << out << err << received;
+                        const QString &out, const QString &err, const QString &received,
+                        int signal = 0) {
+        QTest::newRow(name) << setup << arguments.split(' ') << exitCode << out << err << received
+                            << signal;
     };
     row("version", Plain, "--version", 0, R"(corvane-cli 0\.1\.0\n)", "^$", "");
     row("ports as JSON lines", Plain, "ports --format jsonl", 0,
@@ -216,6 +220,13 @@ void TestCli::run_data()
     row("reset", Plain, "reset --port PORT --yes", 0, "", "factory settings", "63 60 56");
     row("no reset through an echoing port", Echo, "reset --port PORT --yes", 4, "", "no unit there",
         "63 60");
+    row("read ended by SIGINT", Plain, read + "--format csv", 0, Header + "(" + CsvLine + ")+", "",
+        "*", SIGINT);
+    row("read ended by SIGHUP", Plain, read + "--format csv", 0, Header + "(" + CsvLine + ")+", "",
+        "*", SIGHUP);
+    // Before the calibration goes out a signal ends the program as it ends any other.
+    row("SIGTERM during the as-found reading", Plain, calibrate, 128 + SIGTERM, "", "", "63 60",
+        SIGTERM);
 }
 
 void TestCli::run()
@@ -226,6 +237,7 @@ void TestCli::run()
     QFETCH(QString, out);
     QFETCH(QString, err);
     QFETCH(QString, received);
+    QFETCH(int, signal);
 
     QTemporaryDir scratch;
     QVERIFY(scratch.isValid());
@@ -373,6 +385,14 @@ void TestCli::run()
         else
             unit.hangUp();
     }
+    if (signal != 0) {
+        QTRY_VERIFY_WITH_TIMEOUT(
+            arguments.contains("read")
+                ? stdoutBytes.count('\n') >= 2
+                : unit.receivedBytes().contains(SensorProtocol::pack(SensorProtocol::ReadAll)),
+            10000);
+        ::kill(pid_t(cli.processId()), signal);
+    }
     if (setup == HangUpReconnect) {
         QTest::qWait(300);
         QVERIFY(spare.openPty());
@@ -382,8 +402,10 @@ void TestCli::run()
     stdoutBytes += cli.readAllStandardOutput();
     const QString errText = QString::fromUtf8(cli.readAllStandardError());
 
-    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
-    QVERIFY2(cli.exitCode() == exitCode, qPrintable(errText));
+    // A program the signal itself ended is 128 + N, as a shell tells it.
+    const bool killed = cli.exitStatus() == QProcess::CrashExit;
+    QVERIFY(!killed || cli.exitCode() == signal);
+    QVERIFY2((killed ? 128 + cli.exitCode() : cli.exitCode()) == exitCode, qPrintable(errText));
     QVERIFY2(QRegularExpression(err).match(errText).hasMatch(), qPrintable(errText));
     // A calibration's record goes to stdout and FILE alike, --output's lines only to FILE; a
     // run that ends before the calibration writes no record.
