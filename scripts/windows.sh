@@ -23,10 +23,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
+. scripts/windows/common.sh
 
 qt_version=5.15.8
 toolchain_revision=1
-cache=${CORVANE_WIN_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/corvane-win}
 prefix=$cache/qt-$qt_version-mingw-$toolchain_revision
 stamp=$prefix/.complete
 # libmosquitto and the OpenSSL it speaks TLS with: a prefix of their own, so that a new version
@@ -37,28 +37,9 @@ mqtt_revision=1
 mqtt_prefix=$cache/mqtt-$mosquitto_version-openssl-$openssl_series-mingw-$mqtt_revision
 mqtt_stamp=$mqtt_prefix/.complete
 host_bins=/usr/lib/qt5/bin
-jobs=$(($(nproc) < 2 ? $(nproc) : 2))
 
 corvane_install_packages g++-mingw-w64-x86-64-posix g++ qtbase5-dev-tools qt5-qmake dpkg-dev make \
     perl python3 xz-utils cmake
-
-# Runs a command with its output in a log, shown only when it fails.
-logged() {
-    local log=$1
-    shift
-    "$@" >>"$log" 2>&1 || { echo "error: $* failed; end of $log:" >&2; tail -n 40 "$log" >&2; return 1; }
-}
-
-# apt-get source needs Debian's source archive among apt's sources.
-use_deb_src() {
-    if ! grep -rqs '^Types:.*deb-src\|^deb-src' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-        local sudo=()
-        [ "$(id -u)" -ne 0 ] && sudo=(sudo)
-        printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: bookworm\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' |
-            "${sudo[@]}" tee /etc/apt/sources.list.d/corvane-deb-src.sources >/dev/null
-        "${sudo[@]}" apt-get update -qq
-    fi
-}
 
 # Debian's qtbase, configured for Windows with the host's moc, rcc and uic; only the libraries,
 # plugins and tools the program and its tests need are built.
