@@ -1,6 +1,5 @@
 # The check of the Windows programs under Wine 10, as root in a private mount namespace
 # (windows.sh wine-check).
-modem_lines=$PWD/build/test/tests/libptymodemlines.so
 
 # Waits up to $1 tenths of a second for the command after it to succeed.
 wait_for() {
@@ -134,9 +133,9 @@ click_at() {
 # this namespace's pseudo-terminals (no serial nodes, which Wine would map as COM ports too, and
 # opening those can block inside QSerialPort::open). "wine" and "wineserver" run in it, for this
 # script and for ctest (the windows preset's emulator is "wine"), with the modem-line library
-# (tests/ptymodemlines.c) preloaded into every Wine process and into nothing else.
+# (ptymodemlines.c beside this file) preloaded into every Wine process and into nothing else.
 enter_wine_root() {
-    local root=$scratch/root layer=$scratch/layer path node
+    local root=$scratch/root layer=$scratch/layer path node modem_lines=$scratch/libptymodemlines.so
     # The writable layer in memory: an overlay cannot be written to on every file system, and
     # Wine writes little there (its server's socket), its prefix being bound in.
     mkdir "$root" "$layer"
@@ -159,6 +158,8 @@ enter_wine_root() {
     ln -s pts/ptmx "$root/dev/ptmx"
     mount -t tmpfs tmpfs "$root/dev/shm"
 
+    # Built here, where it is used: only this check needs it, and the scratch folder is bound in.
+    cc -shared -fPIC -O2 -Wall -Wextra -Werror -o "$modem_lines" scripts/windows/ptymodemlines.c -ldl
     mkdir "$scratch/bin"
     printf '#!/bin/bash\nexec chroot %q /usr/bin/env PATH=/usr/bin:/bin LD_PRELOAD=%q "${0##*/}" "$@"\n' \
         "$root" "$modem_lines" >"$scratch/bin/wine"

@@ -20,9 +20,6 @@ build_windows() {
     (cd "$build" && cpack >/dev/null)
     cmake --preset release >/dev/null
     cmake --build --preset release -j"$jobs" --target corvane-sim >/dev/null
-    # The modem-line library the check preloads into Wine, from the native build with the suites.
-    cmake --preset test >/dev/null
-    cmake --build --preset test --target ptymodemlines >/dev/null
 }
 
 # DLLs that come with every Windows; anything else a deployed file imports must be deployed.
