@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QSocketNotifier>
+#include <QTcpServer>
 #include <QtTest>
 
 #include <csignal>
@@ -267,12 +268,15 @@ void TestMqttPublisher::connectionErrors()
     QVERIFY(publisher.start(arguments.mid(0, 1) + QStringList{spool.path()} + arguments.mid(1)));
     QVERIFY(publisher.send("state " + State + " {\"n\":1}"));
     const int port = arguments.first().section(':', -1).toInt();
+    QTcpServer listener;
     if (line.isEmpty()) {
         QTRY_VERIFY_WITH_TIMEOUT(broker.log().contains("Received PUBLISH from corvane-test"),
                                  WaitMsecs);
     } else if (setup == "down") {
         QTRY_VERIFY_WITH_TIMEOUT(!publisher.errors().isEmpty(), WaitMsecs);
-        QTest::qWait(1500);
+        // A listener there after the failure takes its next try: it tries again, with no new line.
+        QVERIFY(listener.listen(QHostAddress::LocalHost, quint16(port)));
+        QVERIFY(listener.waitForNewConnection(WaitMsecs));
     } else {
         // A second attempt comes only after the first one's failure was reported.
         QTRY_VERIFY_WITH_TIMEOUT(broker.connections(port, since) >= 2, WaitMsecs);
