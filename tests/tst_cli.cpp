@@ -79,6 +79,8 @@ private:
         QStringList arguments;
         int exitCode;
         QString out, err, received;
+        int signal; // sent once the command is underway: read has written lines, calibrate has
+                    // asked for a sample
     };
     // A row's program and the unit it talks to, with the row's files in a directory of its own.
     struct Run
@@ -121,8 +123,9 @@ void TestCli::run_data()
                               "--operator Ann --reference-id REF-7";
     const QString read = QStringLiteral("read --port PORT --interval 0.1 ");
     const auto row = [this](const char *name, Setup setup, const QString &arguments, int exitCode,
-                            const QString &out, const QString &err, const QString &received) {
-        rows.append({name, setup, arguments.split(' '), exitCode, out, err, received});
+                            const QString &out, const QString &err, const QString &received,
+                            int signal = 0) {
+        rows.append({name, setup, arguments.split(' '), exitCode, out, err, received, signal});
     };
     row("version", Plain, "--version", 0, R"(corvane-cli 0\.1\.0\n)", "^$", "");
     row("ports as JSON lines", Listed, "ports --format jsonl", 0,
@@ -250,6 +253,13 @@ void TestCli::run_data()
     row("reset", Plain, "reset --port PORT --yes", 0, "", "factory settings", "63 60 56");
     row("no reset through an echoing port", Echo, "reset --port PORT --yes", 4, "", "no unit there",
         "63 60");
+    row("read ended by SIGINT", Plain, read + "--format csv", 0, Header + "(" + CsvLine + ")+", "",
+        "*", SIGINT);
+    row("read ended by SIGHUP", Plain, read + "--format csv", 0, Header + "(" + CsvLine + ")+", "",
+        "*", SIGHUP);
+    // Before the calibration goes out a signal ends the program as it ends any other.
+    row("SIGTERM during the as-found reading", Plain, calibrate, 128 + SIGTERM, "", "", "63 60",
+        SIGTERM);
     for (int index = 0; index < rows.size(); ++index)
         QTest::newRow(qPrintable(rows.at(index).name)) << index;
 }
@@ -406,11 +416,12 @@ void TestCli::run()
     const Setup setup = row.setup;
     // Rows that only wait on their units run side by side: a few after this one start now. Those
     // that act on their program while it runs start in their turn.
-    const auto acts = [](Setup s) {
-        return s == TerminatedAsLeft || s == HangUp || s == HangUpReconnect || s == Terminated;
+    const auto acts = [](const Row &r) {
+        return r.signal != 0 || r.setup == TerminatedAsLeft || r.setup == HangUp
+            || r.setup == HangUpReconnect || r.setup == Terminated;
     };
     for (int next = index; next < std::min(index + 8, int(rows.size())); ++next) {
-        if (runs.count(next) == 0 && (next == index || !acts(rows.at(next).setup)))
+        if (runs.count(next) == 0 && (next == index || !acts(rows.at(next))))
             start(next);
     }
     Run &run = *runs.at(index);
@@ -436,6 +447,14 @@ void TestCli::run()
         else
             run.unit.hangUp();
     }
+    if (row.signal != 0) {
+        QTRY_VERIFY_WITH_TIMEOUT(
+            row.arguments.contains("read")
+                ? run.out.count('\n') >= 2
+                : run.unit.receivedBytes().contains(SensorProtocol::pack(SensorProtocol::ReadAll)),
+            10000);
+        ::kill(pid_t(run.cli.processId()), row.signal);
+    }
     if (setup == HangUpReconnect) {
         // The unit comes back on another pseudo-terminal once the program has lost it.
         QTRY_VERIFY_WITH_TIMEOUT(run.err.contains(" is lost"), 10000);
@@ -450,8 +469,11 @@ void TestCli::run()
     QString err = row.err;
     err.replace(QStringLiteral("FILE"), QRegularExpression::escape(run.file));
 
-    QCOMPARE(run.cli.exitStatus(), QProcess::NormalExit);
-    QVERIFY2(run.cli.exitCode() == row.exitCode, qPrintable(errText));
+    // A program the signal itself ended is 128 + N, as a shell tells it.
+    const bool killed = run.cli.exitStatus() == QProcess::CrashExit;
+    QVERIFY(!killed || run.cli.exitCode() == row.signal);
+    QVERIFY2((killed ? 128 + run.cli.exitCode() : run.cli.exitCode()) == row.exitCode,
+             qPrintable(errText));
     QVERIFY2(QRegularExpression(err).match(errText).hasMatch(), qPrintable(errText));
     // A calibration's record goes to stdout and FILE alike, --output's lines only to FILE; a
     // run that ends before the calibration writes no record.

@@ -1,5 +1,4 @@
 #include "broker.h"
-#include "cli.h"
 #include "mqttpublisher.h"
 
 #include <QDateTime>
@@ -45,8 +44,10 @@ int runPublisher(int argc, char **argv)
     options.spoolLimitBytes = given("limit", "1048576").toLongLong();
     options.bridgeTopic = given("bridge");
     MqttPublisher publisher(options);
+    const auto say = [](const QString &text) { std::fprintf(stderr, "%s\n", qPrintable(text)); };
+    QObject::connect(&publisher, &MqttPublisher::notice, say);
     if (!publisher.start(&error)) {
-        Cli::message(error);
+        say(error);
         return 3;
     }
     QElapsedTimer stopping;
@@ -286,8 +287,7 @@ void TestMqttPublisher::connectionErrors()
     QVERIFY2(stopMsecs >= 0 && stopMsecs <= 2000, qPrintable(QString::number(stopMsecs)));
     const QStringList errors = publisher.errors();
     QCOMPARE(errors.size(), line.isEmpty() ? 0 : 1);
-    const QString expected =
-        QStringLiteral("corvane-cli: broker 127.0.0.1:%1: %2").arg(port).arg(line);
+    const QString expected = QStringLiteral("broker 127.0.0.1:%1: %2").arg(port).arg(line);
     QVERIFY2(line.isEmpty() || errors.first().startsWith(expected), qPrintable(errors.join('\n')));
 }
 

@@ -4,17 +4,31 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSaveFile>
 #include <QtTest>
+
+#include <csignal>
 
 // corvane-cli publish as a site runs it: the built program as a process serving two simulated
 // units on pseudo-terminals, against Debian's mosquitto on loopback, read by mosquitto_sub.
 
-enum Ending { Terminated, Killed, Unplugged };
-Q_DECLARE_METATYPE(Ending)
+// How the gateway finds its units, and what happens while it serves them.
+enum Setup { Ports, Unplugged, BrokerRestarted, Adapters };
+Q_DECLARE_METATYPE(Setup)
 
 namespace {
 const QString Time = QStringLiteral(R"([0-9-]{10}T[0-9:]{8}\.[0-9]{3}\+00:00)");
+
+const QByteArray Greeting = QByteArray::fromHex("21630379");
+
+// Replaced whole, so that a scan never reads half of the list.
+bool listAdapters(const QString &path, const QStringList &adapters)
+{
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(adapters.join('\n').toUtf8() + '\n') > 0
+        && file.commit();
 }
+} // namespace
 
 class TestPublish : public QObject
 {
@@ -24,19 +38,27 @@ private slots:
     void initTestCase() { qputenv("TZ", "UTC"); }
     void publish_data();
     void publish();
+    void service();
 };
 
 void TestPublish::publish_data()
 {
-    QTest::addColumn<Ending>("ending");
-    QTest::newRow("stopped with SIGTERM") << Terminated;
-    QTest::newRow("killed: the last will") << Killed;
-    QTest::newRow("a unit unplugged and back") << Unplugged;
+    QTest::addColumn<Setup>("setup");
+    // What ends the gateway; SIGKILL leaves its availability to the last will.
+    QTest::addColumn<int>("signal");
+    QTest::newRow("stopped with SIGTERM") << Ports << int(SIGTERM);
+    QTest::newRow("stopped with SIGINT") << Ports << int(SIGINT);
+    QTest::newRow("stopped with SIGHUP") << Ports << int(SIGHUP);
+    QTest::newRow("killed: the last will") << Ports << int(SIGKILL);
+    QTest::newRow("a unit unplugged and back") << Unplugged << int(SIGTERM);
+    QTest::newRow("the broker restarted without its store") << BrokerRestarted << int(SIGTERM);
+    QTest::newRow("USB adapters, plugged in and out") << Adapters << int(SIGTERM);
 }
 
 void TestPublish::publish()
 {
-    QFETCH(Ending, ending);
+    QFETCH(Setup, setup);
+    QFETCH(int, signal);
 
     Broker broker;
     QCOMPARE(broker.start(), QString());
@@ -46,10 +68,17 @@ void TestPublish::publish()
     SimulatedUnit left;
     SimulatedUnit right;
     SimulatedUnit spare;
-    for (SimulatedUnit *unit : {&left, &right, &spare})
+    SimulatedUnit twin;
+    SimulatedUnit mute;
+    SimulatedUnit newcomer;
+    SimulatedUnit held;
+    for (SimulatedUnit *unit : {&left, &right, &spare, &twin, &held})
         unit->setDrift(false);
+    mute.setSilent(true);
+    newcomer.setSilent(true);
     QVERIFY(left.openPty() && right.openPty());
     right.setReading(SimulatedUnit::AirTemperature, -100);
+    spare.setReading(SimulatedUnit::AirTemperature, -100);
     // Through links, so that a unit back on another pseudo-terminal is found at the same path.
     const QString leftPort = scratch.filePath(QStringLiteral("left"));
     const QString rightPort = scratch.filePath(QStringLiteral("right"));
@@ -57,12 +86,27 @@ void TestPublish::publish()
 
     QProcess cli;
     cli.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    cli.start(QStringLiteral(CORVANE_CLI),
-              {QStringLiteral("publish"), QStringLiteral("--broker"), broker.url(),
-               QStringLiteral("--port"), leftPort + QStringLiteral("=left"),
-               QStringLiteral("--port"), rightPort + QStringLiteral("=right"),
-               QStringLiteral("--interval"), QStringLiteral("0.2"), QStringLiteral("--client-id"),
-               QStringLiteral("gw"), QStringLiteral("--spool"), scratch.filePath("spool")});
+    QStringList arguments({"publish", "--broker", broker.url(), "--interval", "0.2", "--client-id",
+                           "gw", "--spool", scratch.filePath("spool")});
+    // Without --port units are named after their adapters' serial numbers.
+    const QString adapters = scratch.filePath(QStringLiteral("adapters"));
+    QStringList listed{leftPort + " left", rightPort + " right"};
+    QProcess holder;
+    if (setup == Adapters) {
+        QVERIFY(mute.openPty() && twin.openPty() && newcomer.openPty() && held.openPty());
+        // A read left running holds an adapter while the gateway starts, as ModemManager may
+        // hold one just plugged in.
+        holder.start(QStringLiteral(CORVANE_CLI), {"read", "--port", held.portName()});
+        QTRY_VERIFY_WITH_TIMEOUT(holder.canReadLine(), 10000);
+        QVERIFY(listAdapters(adapters, listed << mute.portName() << held.portName() + " held"));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("CORVANE_ADAPTERS"), adapters);
+        cli.setProcessEnvironment(environment);
+    } else {
+        arguments << "--port" << leftPort + "=left"
+                  << "--port" << rightPort + "=right";
+    }
+    cli.start(QStringLiteral(CORVANE_CLI), arguments);
     QVERIFY(cli.waitForStarted());
     // The last message on the topic has come, within a generous time for a loaded machine.
     const auto arrived = [&](const QString &topic, const QString &payload) {
@@ -122,37 +166,111 @@ void TestPublish::publish()
                 && !device["sw_version"].toString().isEmpty());
     }
 
-    switch (ending) {
-    case Killed:
-        cli.kill();
-        cli.waitForFinished();
+    // The right unit's adapter unplugged, and plugged in again with the unit on a new line.
+    const auto unplug = [&] {
+        right.hangUp();
+        return arrived("corvane/right/availability", "offline");
+    };
+    const auto plugIn = [&] {
+        return spare.openPty() && QFile::remove(rightPort)
+            && QFile::link(spare.portName(), rightPort);
+    };
+    if (setup == Unplugged) {
+        QVERIFY(unplug() && plugIn());
+        QVERIFY(arrived("corvane/right/availability", "online"));
+    } else if (setup == BrokerRestarted) {
+        // Without its store the broker forgot every retained value; the gateway gives them again.
+        broker.stop();
+        QVERIFY(QFile::remove(broker.path(QStringLiteral("mosquitto.db"))));
+        const int since = broker.log().size();
+        QCOMPARE(broker.start(), QString());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            broker.log().mid(since).count(QRegularExpression("from gw \\(d0, q1, r1,")) >= 11,
+            20000);
+        Subscriber after(broker, QStringLiteral("#"), QStringLiteral("after-restart"));
+        const QRegularExpression retained(QStringLiteral("^homeassistant/sensor/| online$"));
+        QTRY_COMPARE_WITH_TIMEOUT(after.lines().filter(retained).size(), 11, 10000);
+    } else if (setup == Adapters) {
+        // Greeted once at the start; a later scan finds a second adapter with the left unit's
+        // serial number, serves it under a name of its own, and leaves the silent one alone.
+        QTRY_COMPARE_WITH_TIMEOUT(mute.receivedBytes().count(Greeting), 1, 10000);
+        // Released once the first scan found it busy: it was never greeted, so a later scan does.
+        holder.terminate();
+        QVERIFY(holder.waitForFinished(10000));
+        QVERIFY(listAdapters(adapters, listed << twin.portName() + " left"));
+        const QRegularExpression twinState(QStringLiteral("^corvane/left_\\S+/state "));
+        QTRY_VERIFY_WITH_TIMEOUT(!subscriber.lines().filter(twinState).isEmpty(), 25000);
+        QCOMPARE(mute.receivedBytes().count(Greeting), 1);
+        // Unplugged: the scan that greets a newcomer saw the right unit and the silent one gone.
+        QVERIFY(unplug());
+        QVERIFY(listAdapters(adapters,
+                             {leftPort + " left", twin.portName() + " left",
+                              held.portName() + " held", newcomer.portName()}));
+        QTRY_COMPARE_WITH_TIMEOUT(newcomer.receivedBytes().count(Greeting), 1, 25000);
+        // Plugged in again: the silent one is greeted anew, the right unit served as before.
+        const int before = subscriber.lines().filter(rightState).size();
+        QVERIFY(plugIn() && listAdapters(adapters, listed << newcomer.portName()));
+        QTRY_COMPARE_WITH_TIMEOUT(mute.receivedBytes().count(Greeting), 2, 25000);
+        QVERIFY(arrived("corvane/right/availability", "online"));
+        QTRY_VERIFY_WITH_TIMEOUT(subscriber.lines().filter(rightState).size() >= before + 2, 10000);
+        QCOMPARE(subscriber.lines().filter(QRegularExpression("^corvane/right_")), QStringList());
+        QVERIFY(!subscriber.lines().filter(QRegularExpression("^corvane/held/state ")).isEmpty());
+    }
+    ::kill(pid_t(cli.processId()), signal);
+    QVERIFY(cli.waitForFinished(10000));
+    if (signal == SIGKILL) {
         QVERIFY(arrived("corvane/bridge/gw/availability", "offline"));
         return;
-    case Unplugged:
-        right.hangUp();
-        QVERIFY(arrived("corvane/right/availability", "offline"));
-        QVERIFY(spare.openPty());
-        QVERIFY(QFile::remove(rightPort) && QFile::link(spare.portName(), rightPort));
-        QVERIFY(arrived("corvane/right/availability", "online"));
-        break;
-    case Terminated:
-        break;
     }
-    cli.terminate();
-    QVERIFY(cli.waitForFinished(10000));
     QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
     QCOMPARE(cli.exitCode(), 0);
     QVERIFY(arrived("corvane/left/availability", "offline"));
     QVERIFY(arrived("corvane/right/availability", "offline"));
     QVERIFY(arrived("corvane/bridge/gw/availability", "offline"));
-    // Retained: what a consumer that subscribes later receives.
+    // Retained: what a consumer that subscribes later receives; the adapters' other units too.
     Subscriber late(broker, QStringLiteral("corvane/+/availability"), QStringLiteral("late"));
-    QTRY_COMPARE_WITH_TIMEOUT(late.lines().size(), 2, 10000);
-    QStringList retained = late.lines();
-    retained.sort();
-    QCOMPARE(
-        retained,
-        QStringList({"corvane/left/availability offline", "corvane/right/availability offline"}));
+    QTRY_COMPARE_WITH_TIMEOUT(late.lines().size(), setup == Adapters ? 4 : 2, 10000);
+    const QStringList retained = late.lines();
+    QCOMPARE(retained.filter(QRegularExpression(QStringLiteral(" offline$"))), retained);
+    QVERIFY(retained.contains("corvane/left/availability offline")
+            && retained.contains("corvane/right/availability offline"));
+}
+
+// As corvane-publish.service starts it: STATE_DIRECTORY, a password file, a port not there yet.
+void TestPublish::service()
+{
+    Broker broker({false, false, QStringLiteral("corvane"), QStringLiteral("s3cret")});
+    QCOMPARE(broker.start(), QString());
+    QTemporaryDir scratch;
+    QFile password(scratch.filePath(QStringLiteral("password")));
+    QVERIFY(password.open(QIODevice::WriteOnly) && password.write("s3cret\n") == 7
+            && password.flush());
+    SimulatedUnit unit;
+    QVERIFY(unit.openPty());
+    const QString port = scratch.filePath(QStringLiteral("unit"));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("STATE_DIRECTORY"), scratch.filePath("state"));
+    // Where the spool would otherwise go, kept out of the home directory.
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), scratch.filePath("home"));
+    QProcess cli;
+    cli.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    cli.setProcessEnvironment(environment);
+    cli.start(QStringLiteral(CORVANE_CLI),
+              {"publish", "--broker", broker.url(), "--port", port + "=late", "--interval", "0.2",
+               "--client-id", "gw", "--username", "corvane", "--password-file",
+               password.fileName()});
+    // Only a client that gave the password publishes: the unit's availability, no readings yet.
+    const auto received = [&](const QString &topic) {
+        return broker.log().contains(QRegularExpression("from gw .*'corvane/late/" + topic + "'"));
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(received("availability"), 10000);
+    QVERIFY(!received("state"));
+    QVERIFY(QFile::link(unit.portName(), port));
+    QTRY_VERIFY_WITH_TIMEOUT(received("state"), 10000);
+    QVERIFY(QFile::exists(scratch.filePath("state/spool/lock")));
+    cli.terminate();
+    QVERIFY(cli.waitForFinished(10000) && cli.exitStatus() == QProcess::NormalExit
+            && cli.exitCode() == 0);
 }
 
 QTEST_GUILESS_MAIN(TestPublish)

@@ -1,13 +1,12 @@
-#include "samplewriter.h"
+#include "readingformat.h"
 
 #include <QLocale>
-#include <QStringList>
 
 #include <cstdlib>
 
 using SensorProtocol::Channels;
 
-bool SampleWriter::parseFormat(const QString &name, Format *format)
+bool ReadingFormat::parse(const QString &name, Format *format)
 {
     if (name == QLatin1String("text"))
         *format = Text;
@@ -20,7 +19,7 @@ bool SampleWriter::parseFormat(const QString &name, Format *format)
     return true;
 }
 
-QString SampleWriter::isoTime(const QDateTime &time)
+QString ReadingFormat::isoTime(const QDateTime &time)
 {
     const int offset = time.offsetFromUtc();
     const int minutes = std::abs(offset) / 60;
@@ -32,7 +31,7 @@ QString SampleWriter::isoTime(const QDateTime &time)
               .arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
-QString SampleWriter::tenthsText(int tenths)
+QString ReadingFormat::tenthsText(int tenths)
 {
     const int magnitude = std::abs(tenths);
     return QStringLiteral("%1%2.%3")
@@ -41,41 +40,31 @@ QString SampleWriter::tenthsText(int tenths)
         .arg(magnitude % 10);
 }
 
-QByteArray SampleWriter::jsonObject(const SensorProtocol::Reading &reading)
+QByteArray ReadingFormat::csvHeader()
 {
-    // Written by hand: a JSON writer would print -10.0 as -10.
-    QString line = QStringLiteral("{\"time\":\"%1\"").arg(isoTime(reading.time));
-    for (const auto &channel : Channels)
-        line += QStringLiteral(",\"%1\":%2")
-                    .arg(QLatin1String(channel.key), tenthsText(reading.tenths[channel.field]));
-    return line.toUtf8() + '}';
-}
-
-bool SampleWriter::open(const QString &path, Format chosen)
-{
-    format = chosen;
-    if (!(path.isEmpty() ? output.openStream(LineOutput::StandardOutput) : output.openFile(path)))
-        return false;
-    if (format != Csv || !output.isEmpty())
-        return true;
     QByteArray header = "time";
     for (const auto &channel : Channels)
         header += ',' + QByteArray(channel.key);
-    return output.writeLine(header);
+    return header;
 }
 
-bool SampleWriter::write(const SensorProtocol::Reading &reading)
+QByteArray ReadingFormat::line(const SensorProtocol::Reading &reading, Format format)
 {
-    if (format == JsonLines)
-        return output.writeLine(jsonObject(reading));
-    QString line = isoTime(reading.time);
+    QString line = format == JsonLines
+        ? QStringLiteral("{\"time\":\"%1\"").arg(isoTime(reading.time))
+        : isoTime(reading.time);
     for (const auto &channel : Channels) {
         const QString value = tenthsText(reading.tenths[channel.field]);
-        if (format == Csv)
+        // JSON written by hand: a JSON writer would print -10.0 as -10.
+        if (format == JsonLines)
+            line += QStringLiteral(",\"%1\":%2").arg(QLatin1String(channel.key), value);
+        else if (format == Csv)
             line += QLatin1Char(',') + value;
         else
             line += QStringLiteral("  %1 %2 %3")
                         .arg(QLatin1String(channel.label), value, QString::fromUtf8(channel.unit));
     }
-    return output.writeLine(line.toUtf8());
+    if (format == JsonLines)
+        line += QLatin1Char('}');
+    return line.toUtf8();
 }

@@ -1,8 +1,8 @@
 #ifndef UNITSESSION_H
 #define UNITSESSION_H
 
-#include "cli.h"
 #include "serialcommon.h"
+#include "unitfailure.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -18,9 +18,9 @@ public:
     explicit UnitSession(QObject *parent = nullptr);
 
     // Opens the port and waits for the exact answers to the connection check and to a request
-    // for the readings, so that a port that only echoes is no unit; CannotOpen or NoUnit, each
-    // said on stderr, when that fails.
-    Cli::Exit open(const QString &port, int timeoutMsecs);
+    // for the readings, so that a port that only echoes is no unit; why not, also told as a
+    // notice, when that fails.
+    UnitFailure open(const QString &port, int timeoutMsecs);
     // Sends the pack and waits for the unit's exact answer of the given command: empty when none
     // came within the time, the device was lost or the wait was interrupted.
     QByteArray request(const QByteArray &pack, quint8 answerCommand, int timeoutMsecs);
@@ -34,6 +34,8 @@ public:
 
 signals:
     void interruptedNow();
+    // What went wrong, for a person.
+    void notice(const QString &text);
 
 private:
     // No pack has command 0: waitFor(0, …) lets the whole time pass.

@@ -3,6 +3,7 @@
 
 #include "sensorprotocol.h"
 #include "serialcommon.h"
+#include "unitfailure.h"
 
 #include <QObject>
 #include <QString>
@@ -12,7 +13,7 @@
 // One unit on one port: greets it, then asks for all four readings on a fixed rhythm and hands on
 // every exact answer as a reading. A unit that stops answering, or whose device is lost, is
 // reported; with reconnect the port is opened again every second until the unit answers again.
-// It serves one unit for read and find, and each of many for publish.
+// It serves one unit for read, and each of many for publish; the prober greets with it.
 class Reader : public QObject
 {
     Q_OBJECT
@@ -42,8 +43,10 @@ signals:
     void reading(const SensorProtocol::Reading &reading);
     // The unit is gone, and why; with reconnect the port is tried again every second.
     void offline(const QString &why);
-    // Without reconnect: the port cannot be opened (CannotOpen) or the unit is gone (NoUnit).
-    void finished(int exitCode);
+    // Without reconnect: the port cannot be opened, or the unit is gone.
+    void failed(UnitFailure failure);
+    // What happened on the line, for a person: a silence, a loss, a return.
+    void notice(const QString &text);
 
 private:
     void onPack(const QByteArray &pack);

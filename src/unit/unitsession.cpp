@@ -10,28 +10,28 @@ UnitSession::UnitSession(QObject *parent)
 {
     connect(&link, &SerialCommon::serialPortLost, this, [this] {
         lost = true;
-        Cli::message(QStringLiteral("the device is lost"));
+        emit notice(QStringLiteral("the device is lost"));
     });
 }
 
-Cli::Exit UnitSession::open(const QString &port, int timeoutMsecs)
+UnitFailure UnitSession::open(const QString &port, int timeoutMsecs)
 {
     link.openPort(port);
     if (!link.isPortOpen()) {
-        Cli::message(port + QStringLiteral(" cannot be opened: ") + link.portError());
-        return Cli::CannotOpen;
+        emit notice(port + QStringLiteral(" cannot be opened: ") + link.portError());
+        return UnitFailure::CannotOpen;
     }
     if (waitFor(SensorProtocol::ConnectionCheck, timeoutMsecs).isEmpty()) {
-        Cli::message(QStringLiteral("no answer to the connection check on ") + port);
-        return Cli::NoUnit;
+        emit notice(QStringLiteral("no answer to the connection check on ") + port);
+        return UnitFailure::NoUnit;
     }
     if (request(SensorProtocol::pack(SensorProtocol::ReadAll), SensorProtocol::ReadAll,
                 timeoutMsecs)
             .isEmpty()) {
-        Cli::message(QStringLiteral("no answer with readings on %1: no unit there").arg(port));
-        return Cli::NoUnit;
+        emit notice(QStringLiteral("no answer with readings on %1: no unit there").arg(port));
+        return UnitFailure::NoUnit;
     }
-    return Cli::Done;
+    return UnitFailure::None;
 }
 
 QByteArray UnitSession::request(const QByteArray &pack, quint8 answerCommand, int timeoutMsecs)

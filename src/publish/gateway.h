@@ -2,7 +2,8 @@
 #define GATEWAY_H
 
 #include "mqttpublisher.h"
-#include "sensorprotocol.h"
+#include "prober.h"
+#include "topics.h"
 
 #include <QHash>
 #include <QList>
@@ -12,13 +13,14 @@
 #include <QTimer>
 
 #include <memory>
+#include <vector>
 
 class Reader;
 
-// The publish command: every unit on this machine into the site's MQTT broker. Each unit is
-// polled by a reader of its own, as read --reconnect does; its readings go out as JSON states,
-// its presence as a retained availability, and with discovery the configs that let a home
-// automation server pick its four sensors up as one device.
+// Every unit on this machine into the site's MQTT broker. Each unit is polled by a reader of its
+// own, as read --reconnect does; its readings go out as JSON states, its presence as a retained
+// availability, and with discovery the configs that let a home automation server pick its four
+// sensors up as one device.
 class Gateway : public QObject
 {
     Q_OBJECT
@@ -35,13 +37,9 @@ public:
         int intervalMsecs = 1000;
         QString topicPrefix = QStringLiteral("corvane");
         QString discoveryPrefix = QStringLiteral("homeassistant"); // empty: no discovery
-        MqttPublisher::Options broker;
+        MqttPublisher::Options broker; // its bridge topic is the gateway's
     };
 
-    // Letters, digits, _ and -: a name that is one whole topic level and no wildcard.
-    static bool isName(const QString &text);
-    // The text with every other character turned into _.
-    static QString nameFrom(const QString &text);
     // A unit's name when none is given: the USB adapter's serial number, else the port's name as
     // the system lists it (ttyUSB0, COM3), else a device path below /dev/ (pts_5).
     static QString defaultName(const QString &port);
@@ -57,22 +55,24 @@ public:
 
 signals:
     void finished();
+    // A unit served, lost or back, the broker gone or back, for a person.
+    void notice(const QString &text);
 
 private:
     void serve(const Unit &unit);
     void scanAdapters();
-    void publishDiscovery(const Unit &unit);
-    QString unitTopic(const QString &name, const char *leaf) const;
 
     const Options options;
+    const Topics topics;
     MqttPublisher broker;
-    QString bridgeTopic;
     std::vector<std::unique_ptr<Reader>> readers;
     QHash<Reader *, QString> names;
     // Adapters greeted without --port: served ones, and those that did not answer and are left
     // alone until they leave the list (unplugged).
     QSet<QString> greeted;
-    std::vector<std::unique_ptr<Reader>> probes;
+    // Adapters that could not be opened when greeted: tried at every scan, said once.
+    QSet<QString> unopened;
+    Prober prober;
     QTimer scanTimer;
     bool stopping = false;
 };

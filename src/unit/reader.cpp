@@ -1,7 +1,5 @@
 #include "reader.h"
 
-#include "cli.h"
-
 #include <QDateTime>
 #include <QLocale>
 
@@ -44,8 +42,8 @@ void Reader::start()
         lose(why);
         return;
     }
-    Cli::message(why);
-    emit finished(Cli::CannotOpen);
+    emit notice(why);
+    emit failed(UnitFailure::CannotOpen);
 }
 
 void Reader::stop()
@@ -63,7 +61,11 @@ void Reader::onPack(const QByteArray &pack)
         greetingTimer.stop();
         if (reconnectTimer.isActive()) {
             reconnectTimer.stop();
-            Cli::message(settings.port + QStringLiteral(" answers again"));
+            // The rhythm runs from the first answer on: a port missing at the start answers,
+            // one that was lost answers again.
+            emit notice(settings.port
+                        + (pollTimer.isActive() ? QStringLiteral(" answers again")
+                                                : QStringLiteral(" answers")));
         }
         emit online();
         if (!pollTimer.isActive()) {
@@ -86,9 +88,9 @@ void Reader::onTick()
     if (!connected)
         return;
     if (awaiting) {
-        Cli::message(QStringLiteral("no answer to the sample asked for at %1 on %2")
-                         .arg(QLocale::c().toString(requestedAt, QStringLiteral("HH:mm:ss.zzz")),
-                              settings.port));
+        emit notice(QStringLiteral("no answer to the sample asked for at %1 on %2")
+                        .arg(QLocale::c().toString(requestedAt, QStringLiteral("HH:mm:ss.zzz")),
+                             settings.port));
         if (++unansweredInARow >= UnansweredLimit) {
             lose(QStringLiteral("%1 samples in a row got no answer on %2")
                      .arg(UnansweredLimit)
@@ -116,16 +118,16 @@ void Reader::lose(const QString &why)
     awaiting = false;
     unansweredInARow = 0;
     if (!settings.reconnect) {
-        Cli::message(why);
+        emit notice(why);
         stop();
-        emit finished(Cli::NoUnit);
+        emit failed(UnitFailure::NoUnit);
         return;
     }
     link.closePort();
     if (!newLoss)
         return;
-    Cli::message(why);
-    Cli::message(QStringLiteral("opening %1 again every second").arg(settings.port));
+    emit notice(why);
+    emit notice(QStringLiteral("opening %1 again every second").arg(settings.port));
     reconnectTimer.start();
     emit offline(why);
 }

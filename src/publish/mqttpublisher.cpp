@@ -1,0 +1,206 @@
+#include "mqttpublisher.h"
+
+#include "topics.h"
+
+#include <QRegularExpression>
+#include <QUrl>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+// stop() ends within 2 s; this leaves the owner room to end the process.
+constexpr int StopMsecs = 1500;
+
+bool isLoopback(const QString &host)
+{
+    static const QRegularExpression ipv4(QStringLiteral(R"(^127(\.\d{1,3}){3}$)"));
+    return host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0
+        || host == QLatin1String("::1") || ipv4.match(host).hasMatch();
+}
+} // namespace
+
+bool MqttPublisher::parseBrokerUrl(const QString &url, Options *options, QString *error)
+{
+    const QUrl parsed(url, QUrl::StrictMode);
+    const QString scheme = parsed.scheme();
+    if (!parsed.isValid() || (scheme != QLatin1String("mqtt") && scheme != QLatin1String("mqtts"))
+        || parsed.host().isEmpty() || !parsed.userInfo().isEmpty()
+        || !(parsed.path().isEmpty() || parsed.path() == QLatin1String("/")) || parsed.hasQuery()
+        || parsed.hasFragment() || parsed.port() == 0) {
+        *error = QStringLiteral("bad broker URL %1: give mqtt://HOST[:PORT] or mqtts://HOST[:PORT]")
+                     .arg(url);
+        return false;
+    }
+    options->tls = scheme == QLatin1String("mqtts");
+    options->host = parsed.host();
+    options->port = parsed.port(options->tls ? 8883 : 1883);
+    return true;
+}
+
+MqttPublisher::MqttPublisher(const Options &options, QObject *parent)
+    : QObject(parent)
+    , options(options)
+    , address((options.host.contains(QLatin1Char(':'))
+                   ? QLatin1Char('[') + options.host + QLatin1Char(']')
+                   : options.host)
+              + QLatin1Char(':') + QString::number(options.port))
+    , network(client)
+    , window(options.qos)
+{
+    stopTimer.setSingleShot(true);
+    connect(&stopTimer, &QTimer::timeout, this, &MqttPublisher::finish);
+    connect(&client, &MqttClient::connected, this, &MqttPublisher::onConnected);
+    connect(&client, &MqttClient::published, this, &MqttPublisher::onPublished);
+    connect(&network, &NetworkThread::connectionEnded, this, &MqttPublisher::onConnectionEnded);
+    connect(&network, &NetworkThread::ended, this, &MqttPublisher::finish);
+}
+
+MqttPublisher::~MqttPublisher() = default;
+
+bool MqttPublisher::start(QString *error)
+{
+    if (!spool.open(options.spoolDir, options.spoolLimitBytes, error))
+        return false;
+    if (!client.setUp(options, error)) {
+        *error = QStringLiteral("cannot set up the connection to the broker %1: %2")
+                     .arg(address, *error);
+        return false;
+    }
+    if (!options.bridgeTopic.isEmpty())
+        retained.append({options.bridgeTopic, Topics::Online});
+    if (!options.tls && !options.username.isEmpty() && !isLoopback(options.host))
+        emit notice(QStringLiteral("the user name and password go to %1 unencrypted; "
+                                   "mqtts:// would protect them")
+                        .arg(options.host));
+    network.start(options.host, options.port);
+    return true;
+}
+
+void MqttPublisher::onConnected()
+{
+    connected = true;
+    if (!failure.isEmpty()) {
+        emit notice(QStringLiteral("broker %1: connected again").arg(address));
+        failure.clear();
+    }
+    for (const auto &value : std::as_const(retained))
+        sendRetained(value.first, value.second);
+    sendNext();
+}
+
+void MqttPublisher::onConnectionEnded(const QString &reason)
+{
+    connected = false;
+    window.connectionEnded();
+    if (stopping) {
+        disconnectWhenDone();
+        return;
+    }
+    if (reason != failure) {
+        emit notice(QStringLiteral("broker %1: %2; retrying").arg(address, reason));
+        failure = reason;
+    }
+}
+
+void MqttPublisher::onPublished(int mid)
+{
+    quint64 reading = 0;
+    if (window.acknowledge(mid, &reading)) {
+        spool.acknowledge(reading);
+        sendNext();
+    }
+    if (stopping)
+        disconnectWhenDone();
+}
+
+void MqttPublisher::publishState(const QString &topic, const QByteArray &payload)
+{
+    int dropped = 0;
+    QString error;
+    if (!spool.append(topic, payload, &dropped, &error)) {
+        if (!spoolFailing)
+            emit notice(error + QStringLiteral("; readings are lost until it can be written"));
+        spoolFailing = true;
+        return;
+    }
+    if (spoolFailing) {
+        emit notice(QStringLiteral("the spool %1 is written again").arg(options.spoolDir));
+        spoolFailing = false;
+    }
+    if (dropped > 0)
+        emit notice(QStringLiteral("spool over %1 MB: dropped %2 oldest readings")
+                        .arg(double(spool.limit()) / (1 << 20), 0, 'g', 3)
+                        .arg(dropped));
+    sendNext();
+}
+
+void MqttPublisher::publishRetained(const QString &topic, const QByteArray &payload)
+{
+    const auto known = std::find_if(retained.begin(), retained.end(),
+                                    [&topic](const auto &value) { return value.first == topic; });
+    if (known != retained.end())
+        known->second = payload;
+    else
+        retained.append({topic, payload});
+    if (connected)
+        sendRetained(topic, payload);
+}
+
+void MqttPublisher::sendRetained(const QString &topic, const QByteArray &payload)
+{
+    int mid = 0;
+    if (window.taken(client.publish(topic, payload, 1, true, &mid), 1))
+        window.retainedSent(mid);
+}
+
+void MqttPublisher::sendNext()
+{
+    Spool::Message reading;
+    while (connected && !stopping && window.hasRoom()
+           && spool.next(window.nextReading(), &reading)) {
+        int mid = 0;
+        if (!window.taken(client.publish(reading.topic, reading.payload, options.qos, false, &mid),
+                          options.qos))
+            return;
+        window.readingSent(mid, reading.id);
+    }
+}
+
+void MqttPublisher::stop()
+{
+    if (stopping)
+        return;
+    stopping = true;
+    if (!options.bridgeTopic.isEmpty())
+        publishRetained(options.bridgeTopic, Topics::Offline);
+    stopTimer.start(StopMsecs);
+    disconnectWhenDone();
+}
+
+void MqttPublisher::disconnectWhenDone()
+{
+    if (!connected) {
+        // Nothing can reach the broker: what is not acknowledged stays in the spool.
+        network.quit();
+        QMetaObject::invokeMethod(this, &MqttPublisher::finish, Qt::QueuedConnection);
+        return;
+    }
+    if (window.retainedPending() || closing)
+        return;
+    closing = true;
+    network.disconnecting();
+    // A clean disconnection: the broker drops the last will, the bridge topic says why.
+    client.disconnect();
+}
+
+void MqttPublisher::finish()
+{
+    if (done)
+        return;
+    done = true;
+    stopTimer.stop();
+    network.quit();
+    spool.sync();
+    emit finished();
+}

@@ -1,0 +1,118 @@
+#include "topics.h"
+
+#include "sensorprotocol.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+
+namespace {
+
+// How a home automation server shows each channel: its name, device class and unit.
+struct Sensor
+{
+    SensorProtocol::Field field;
+    const char *name;
+    const char *deviceClass;
+    const char *unit;
+};
+const Sensor Sensors[] = {
+    {SensorProtocol::AirTemperature, "Air temperature", "temperature", "°C"},
+    {SensorProtocol::Humidity, "Humidity", "humidity", "%"},
+    {SensorProtocol::Pressure, "Air pressure", "atmospheric_pressure", "kPa"},
+    {SensorProtocol::OilTemperature, "Oil temperature", "temperature", "°C"},
+};
+
+} // namespace
+
+const QByteArray Topics::Online = QByteArrayLiteral("online");
+const QByteArray Topics::Offline = QByteArrayLiteral("offline");
+
+bool Topics::isName(const QString &text)
+{
+    static const QRegularExpression name(QStringLiteral("^[A-Za-z0-9_-]+$"));
+    return name.match(text).hasMatch();
+}
+
+QString Topics::nameFrom(const QString &text)
+{
+    QString name = text;
+    for (QChar &c : name) {
+        if (!(c.isDigit() || (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
+              || (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) || c == QLatin1Char('_')
+              || c == QLatin1Char('-')))
+            c = QLatin1Char('_');
+    }
+    return name;
+}
+
+bool Topics::isPrefix(const QString &text)
+{
+    static const QRegularExpression levels(QStringLiteral("^[^/+#]+(/[^/+#]+)*$"));
+    return levels.match(text).hasMatch();
+}
+
+Topics::Topics(const QString &prefix, const QString &discoveryPrefix, const QString &clientId)
+    : prefix(prefix)
+    , discoveryPrefix(discoveryPrefix)
+    , clientId(clientId)
+{ }
+
+QString Topics::bridge() const
+{
+    return prefix + QStringLiteral("/bridge/") + clientId + QStringLiteral("/availability");
+}
+
+QString Topics::state(const QString &unit) const
+{
+    return unitTopic(unit, "state");
+}
+
+QString Topics::availability(const QString &unit) const
+{
+    return unitTopic(unit, "availability");
+}
+
+QString Topics::unitTopic(const QString &unit, const char *leaf) const
+{
+    return prefix + QLatin1Char('/') + unit + QLatin1Char('/') + QLatin1String(leaf);
+}
+
+QVector<QPair<QString, QByteArray>> Topics::discovery(const QString &unit) const
+{
+    QVector<QPair<QString, QByteArray>> configs;
+    if (discoveryPrefix.isEmpty())
+        return configs;
+    const QString id = QStringLiteral("corvane_") + unit;
+    const QJsonArray availability{
+        QJsonObject{{QStringLiteral("topic"), this->availability(unit)}},
+        QJsonObject{{QStringLiteral("topic"), bridge()}},
+    };
+    const QJsonObject device{
+        {QStringLiteral("identifiers"), QJsonArray{id}},
+        {QStringLiteral("name"), QStringLiteral("Corvane ") + unit},
+        {QStringLiteral("model"), QStringLiteral("Environmental sensor unit")},
+        {QStringLiteral("sw_version"), QCoreApplication::applicationVersion()},
+    };
+    for (const Sensor &sensor : Sensors) {
+        const QString key = QLatin1String(SensorProtocol::Channels[sensor.field].key);
+        const QJsonObject config{
+            {QStringLiteral("name"), QLatin1String(sensor.name)},
+            {QStringLiteral("unique_id"), id + QLatin1Char('_') + key},
+            {QStringLiteral("state_topic"), state(unit)},
+            {QStringLiteral("value_template"), QStringLiteral("{{ value_json.%1 }}").arg(key)},
+            {QStringLiteral("device_class"), QLatin1String(sensor.deviceClass)},
+            {QStringLiteral("unit_of_measurement"), QString::fromUtf8(sensor.unit)},
+            {QStringLiteral("state_class"), QStringLiteral("measurement")},
+            {QStringLiteral("availability"), availability},
+            {QStringLiteral("availability_mode"), QStringLiteral("all")},
+            {QStringLiteral("device"), device},
+        };
+        configs.append({discoveryPrefix + QStringLiteral("/sensor/") + id + QLatin1Char('/') + key
+                            + QStringLiteral("/config"),
+                        QJsonDocument(config).toJson(QJsonDocument::Compact)});
+    }
+    return configs;
+}
