@@ -79,16 +79,14 @@ private:
         QStringList arguments;
         int exitCode;
         QString out, err, received;
-        int signal; // sent once the command is underway: read has written lines, calibrate has
-                    // asked for a sample
+        int signal; // sent once read has written lines, or calibrate has asked for a sample
     };
     // A row's program and the unit it talks to, with the row's files in a directory of its own.
     struct Run
     {
         QTemporaryDir scratch;
         SimulatedUnit unit, spare;
-        QString port = scratch.filePath(QStringLiteral("unit"));
-        QString file = scratch.filePath(QStringLiteral("file"));
+        QString port = scratch.filePath("unit"), file = scratch.filePath("file");
         QProcess cli;
         QByteArray out, err, prefill;
         std::unique_ptr<QSerialPort> holder;
@@ -301,15 +299,12 @@ void TestCli::start(int index)
         unit.setSilent(true);
         break;
     case SilentAfterCheck:
-    case SilentAfterCalibration: {
-        const quint8 command = setup == SilentAfterCheck ? 0x63 : 0x51;
-        connect(&unit, &SimulatedUnit::answerWritten, &unit,
-                [&unit, command](const QByteArray &bytes) {
-                    if (quint8(bytes.at(1)) == command)
-                        unit.setSilent(true);
-                });
+    case SilentAfterCalibration:
+        connect(&unit, &SimulatedUnit::answerWritten, &unit, [&unit, setup](const QByteArray &b) {
+            if (quint8(b.at(1)) == (setup == SilentAfterCheck ? 0x63 : 0x51))
+                unit.setSilent(true);
+        });
         break;
-    }
     case FailedVerdict:
         unit.setCalibrationStatus(0x00);
         break;

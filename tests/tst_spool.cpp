@@ -143,29 +143,26 @@ void TestSpool::spoolErrors()
     QCOMPARE(pending(*spool), appended << "after");
 }
 
-// At 32 bytes a record and 12 KiB, the spool holds three segment files of 128 readings each; past
-// that its oldest file goes. Acknowledgements come out of order, before and after it overflows,
-// and then the spool is opened again, its cursor file kept or damaged.
+// At 32 bytes a record and 12 KiB, three files of 128 readings each; past that the oldest file
+// goes. Acknowledgements come out of order once it is full and after it overflowed; then it is
+// opened again, its cursor file kept or damaged.
 void TestSpool::spoolAtLimit_data()
 {
-    QTest::addColumn<QList<int>>("before"); // acknowledged once it is full
-    QTest::addColumn<int>("more"); // then appended
-    QTest::addColumn<QList<int>>("after"); // then acknowledged
-    QTest::addColumn<int>("dropped"); // reported: those acknowledged do not count
+    QTest::addColumn<QList<int>>("before");
+    QTest::addColumn<int>("more"); // appended past the limit
+    QTest::addColumn<QList<int>>("after");
+    QTest::addColumn<int>("dropped"); // as reported: acknowledged ones do not count
     QTest::addColumn<int>("pending");
-    QTest::addColumn<QString>("cursor"); // done to the cursor file before reopening
-    const QList<int> none;
+    QTest::addColumn<QString>("cursor");
     QTest::newRow("acknowledged ahead, dropped")
-        << QList<int>{3, 1, 2, 100, 50} << 1 << none << 123 << 257 << "kept";
+        << QList<int>{3, 1, 2, 100, 50} << 1 << QList<int>() << 123 << 257 << "kept";
     QTest::newRow("acknowledged ahead of the first kept")
-        << QList<int>{200, 130, 129, 5} << 1 << none << 127 << 254 << "kept";
+        << QList<int>{200, 130, 129, 5} << 1 << QList<int>() << 127 << 254 << "kept";
     QTest::newRow("two files dropped")
-        << QList<int>{300, 1, 129, 2} << 129 << none << 253 << 256 << "kept";
-    const QList<int> after{131, 129, 130, 200};
+        << QList<int>{300, 1, 129, 2} << 129 << QList<int>() << 253 << 256 << "kept";
     for (const char *cursor : {"kept", "flipped", "cut short", "removed"})
-        QTest::newRow(
-            qPrintable(QStringLiteral("acknowledged after the drop, cursor %1").arg(cursor)))
-            << QList<int>{5} << 1 << after << 127 << 253 << cursor;
+        QTest::newRow(qPrintable(QStringLiteral("acknowledged after the drop, cursor ") + cursor))
+            << QList<int>{5} << 1 << QList<int>{131, 129, 130, 200} << 127 << 253 << cursor;
 }
 
 void TestSpool::spoolAtLimit()
@@ -192,22 +189,18 @@ void TestSpool::spoolAtLimit()
         }
         for (const int ack : after)
             spool.acknowledge(ack);
-        QCOMPARE(droppedAll, dropped);
         left = ::pending(spool);
+        QCOMPARE(droppedAll, dropped);
         QCOMPARE(left.size(), pending);
         QCOMPARE(spool.pending(), pending);
     }
     QFile file(dir.filePath("cursor"));
-    if (cursor == "removed")
-        QVERIFY(file.remove());
-    if (cursor == "cut short")
-        QVERIFY(file.resize(5));
-    if (cursor == "flipped") {
-        QVERIFY(file.open(QIODevice::ReadWrite));
-        const char first = file.read(1).at(0);
-        QVERIFY(file.seek(0) && file.putChar(char(first ^ 1)));
-        file.close();
-    }
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    const char first = file.read(1).at(0);
+    QVERIFY(cursor != "flipped" || (file.seek(0) && file.putChar(char(first ^ 1))));
+    QVERIFY(cursor != "cut short" || file.resize(5));
+    QVERIFY(cursor != "removed" || file.remove());
+    file.close();
     Spool spool;
     QVERIFY(spool.open(dir.path(), 12 << 10, &error));
     const QByteArrayList again = ::pending(spool);
@@ -219,8 +212,7 @@ void TestSpool::spoolAtLimit()
     for (const QByteArray &payload : again)
         QVERIFY2(left.contains(payload) || (before + after).contains(payload.toInt()),
                  payload.constData());
-    // Without a cursor it cannot know what was acknowledged: all it kept comes again, that is all
-    // but the files dropped, of 128 readings each.
+    // Without a cursor all it kept comes again: all but the files dropped, 128 readings each.
     if (cursor != "kept")
         QCOMPARE(again, numbered((more + 127) / 128 * 128 + 1, Full + more, Width));
 }
