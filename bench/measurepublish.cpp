@@ -5,11 +5,11 @@
 // of the outage has reached the subscriber, and how many never do.
 
 #include "benchrun.h"
+#include "broker.h"
 #include "monotonic.h"
 #include "stamplines.h"
 #include "stats.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
@@ -18,14 +18,10 @@
 #include <QThread>
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cstdio>
 #include <memory>
-#include <netinet/in.h>
 #include <numeric>
-#include <pwd.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
 
@@ -40,9 +36,8 @@ constexpr int PollMsecs = 250;
 constexpr int DrainLimitMsecs = 150000;
 // Readings written this close to publish's end may still be on their way; they are not counted.
 constexpr qint64 EndMarginNanos = 2000000000;
-const char Mosquitto[] = "/usr/sbin/mosquitto";
 const char MosquittoPub[] = "/usr/bin/mosquitto_pub";
-const char Subscriber[] = "bench-subscriber";
+const char SubscriberId[] = "bench-subscriber";
 
 QString unitName(int unit)
 {
@@ -53,102 +48,6 @@ QString stateTopic(int unit)
 {
     return QStringLiteral("corvane/%1/state").arg(unitName(unit));
 }
-
-sockaddr_in loopback(int port)
-{
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(quint16(port));
-    return address;
-}
-
-// A port nobody listens on now: the system's pick for a socket bound to port 0.
-int freePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = loopback(0);
-    socklen_t size = sizeof address;
-    int port = 0;
-    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&address), size) == 0
-        && ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) == 0)
-        port = ntohs(address.sin_port);
-    if (fd >= 0)
-        ::close(fd);
-    return port;
-}
-
-bool accepts(int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    const sockaddr_in address = loopback(port);
-    const bool ok =
-        fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
-    if (fd >= 0)
-        ::close(fd);
-    return ok;
-}
-
-// Debian's broker on a loopback port with a configuration of its own in the work folder. Sessions
-// and queued messages persist over a restart, as on a plant's broker, so that the subscriber's
-// session outlives the outage; queued messages are not limited, since the default limit (1000 a
-// client) would drop readings of a drain at the broker rather than at the gateway.
-class Broker
-{
-public:
-    explicit Broker(const BenchRun &run)
-        : run(run)
-    { }
-    ~Broker() { stop(); }
-
-    // The first start picks the port; later ones listen on the same.
-    bool start()
-    {
-        const QString dir = run.workFile(QStringLiteral("broker"));
-        if (port == 0) {
-            port = freePort();
-            const passwd *user = ::getpwuid(::getuid());
-            QFile config(dir + QStringLiteral("/mosquitto.conf"));
-            if (port == 0 || !user || !QDir().mkpath(dir) || !config.open(QIODevice::WriteOnly))
-                return false;
-            // As root the broker would otherwise become the user "mosquitto", who cannot write
-            // the work folder.
-            config.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n"
-                                        "user %2\npersistence true\npersistence_location %3/\n"
-                                        "max_queued_messages 0\n")
-                             .arg(port)
-                             .arg(QString::fromLocal8Bit(user->pw_name), dir)
-                             .toUtf8());
-        }
-        run.start(
-            process, Mosquitto, {QStringLiteral("-c"), dir + QStringLiteral("/mosquitto.conf")},
-            QProcessEnvironment::systemEnvironment(), QStringLiteral("broker-%1").arg(++starts));
-        if (!process.waitForStarted())
-            return false;
-        for (int waited = 0; waited < 10000; waited += 20) {
-            if (accepts(port))
-                return true;
-            if (process.waitForFinished(20))
-                return false;
-        }
-        return false;
-    }
-
-    bool stop()
-    {
-        if (process.state() == QProcess::NotRunning)
-            return true;
-        ::kill(pid_t(process.processId()), SIGTERM);
-        return BenchRun::finished(process, 10000);
-    }
-
-    int port = 0;
-    QProcess process;
-
-private:
-    const BenchRun &run;
-    int starts = 0;
-};
 
 // What the units wrote and the subscriber received, read as their output grows. A message names
 // its reading by its topic (the unit) and its humidity (the reading's serial).
@@ -358,7 +257,7 @@ Recovery recover(const BenchRun &run, Broker &broker, Tally &tally, qint64 publi
     const qint64 stoppedAt = monotonicNanos();
     QThread::msleep(
         ulong(std::max<qint64>(0, run.outageMsecs - (monotonicNanos() - stoppedAt) / 1000000)));
-    *ok = broker.start() && *ok;
+    *ok = broker.start().isEmpty() && *ok;
     const qint64 restartedAt = monotonicNanos();
     // A reading written while the broker was down arrives only once publish has connected
     // again (the broker may still hand the subscriber older ones it held).
@@ -456,7 +355,7 @@ Window measurePipelines(const BenchRun &run, Tally &tally, const QStringList &pt
         senderPids.append(sender.processId());
     }
     Window window =
-        measureWindow(run, tally, readerPids + senderPids, broker.process.processId(), startedAt);
+        measureWindow(run, tally, readerPids + senderPids, broker.processId(), startedAt);
     for (const auto &reader : readers)
         ::kill(pid_t(reader->processId()), SIGTERM);
     // read ends on SIGTERM with 0; mosquitto_pub then sees the end of its input.
@@ -480,9 +379,12 @@ void measurePublish(BenchRun &run)
     const auto failed = [&run](const QString &why) {
         run.rows.append({"7 publish, 64 units", "—", "run failed: " + why, "—", "—", "—", "MISS"});
     };
-    Broker broker(run);
-    if (!broker.start())
-        return failed(QStringLiteral("the broker did not start"));
+    // The suites' broker, its directory in the work folder. Sessions and queued messages persist
+    // over a restart, as on a plant's broker, so that the subscriber's session outlives the outage.
+    Broker broker({}, run.workDir);
+    const QString brokerError = broker.start();
+    if (!brokerError.isEmpty())
+        return failed(QStringLiteral("the broker did not start: ") + brokerError);
     const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     QProcess units;
     run.start(units, "bench_units", {QString::number(Units)}, environment,
@@ -501,7 +403,7 @@ void measurePublish(BenchRun &run)
     QProcess subscriber;
     run.start(subscriber, "bench_subscriber",
               {QString::number(broker.port), QStringLiteral("corvane/+/state"),
-               QLatin1String(Subscriber)},
+               QLatin1String(SubscriberId)},
               environment, QStringLiteral("publish-subscriber"));
     bool subscribed = false;
     for (int waited = 0; waited < 10000 && !subscribed; waited += 50) {
@@ -525,7 +427,7 @@ void measurePublish(BenchRun &run)
 
     QStringList arguments = {QStringLiteral("publish"),
                              QStringLiteral("--broker"),
-                             QStringLiteral("mqtt://127.0.0.1:%1").arg(broker.port),
+                             broker.url(),
                              QStringLiteral("--interval"),
                              QStringLiteral("1"),
                              QStringLiteral("--client-id"),
@@ -538,8 +440,8 @@ void measurePublish(BenchRun &run)
     const qint64 publishStartedAt = monotonicNanos();
     run.start(publish, CORVANE_CLI, arguments, environment, QStringLiteral("publish"));
     publish.waitForStarted();
-    const Window gateway = measureWindow(run, tally, {publish.processId()},
-                                         broker.process.processId(), publishStartedAt);
+    const Window gateway =
+        measureWindow(run, tally, {publish.processId()}, broker.processId(), publishStartedAt);
     bool recoveryOk = gateway.ok;
     const Recovery recovery = recover(run, broker, tally, publishStartedAt, publish, &recoveryOk);
 

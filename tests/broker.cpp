@@ -1,10 +1,12 @@
 #include "broker.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QtTest>
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -21,16 +23,25 @@ sockaddr_in loopback(int port)
     return address;
 }
 
-// A port nobody listens on now, chosen by the system.
-int freePort()
+// Ports nobody listens on now, chosen by the system; each stays bound until all are chosen, so
+// that they differ. Sets *error when the system gave none.
+QVector<int> freePorts(int count, QString *error)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = loopback(0);
-    socklen_t size = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr *>(&address), size);
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
-    ::close(fd);
-    return ntohs(address.sin_port);
+    QVector<int> ports, bound;
+    while (ports.size() < count && error->isEmpty()) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address = loopback(0);
+        socklen_t size = sizeof address;
+        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&address), size) != 0
+            || ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) != 0)
+            *error = QStringLiteral("no free port on 127.0.0.1: ") + qt_error_string(errno);
+        if (fd >= 0)
+            bound << fd;
+        ports << ntohs(address.sin_port);
+    }
+    for (const int fd : qAsConst(bound))
+        ::close(fd);
+    return ports;
 }
 
 bool accepts(int port)
@@ -38,8 +49,9 @@ bool accepts(int port)
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     const sockaddr_in address = loopback(port);
     const bool ok =
-        ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
-    ::close(fd);
+        fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    if (fd >= 0)
+        ::close(fd);
     return ok;
 }
 
@@ -70,19 +82,27 @@ QString certificate(const QString &dir, const QString &name, const QString &subj
 }
 } // namespace
 
-Broker::Broker(const BrokerOptions &options)
-    : port(freePort())
-    , tlsPort(options.tls ? freePort() : 0)
+Broker::Broker(const BrokerOptions &options, const QString &parent)
+    : dir((parent.isEmpty() ? QDir::tempPath() : parent) + "/broker-XXXXXX")
 {
+    dir.setAutoRemove(parent.isEmpty());
+    if (!dir.isValid())
+        setupError = dir.errorString();
+    const QVector<int> ports = freePorts(options.tls ? 2 : 1, &setupError);
+    port = ports.value(0);
+    tlsPort = options.tls ? ports.value(1) : 0;
     const QString d = dir.path();
     QStringList config{
         "per_listener_settings false",
         // Sessions and their queued messages, QoS 0 ones too, outlive a restart.
         "persistence true",
         "queue_qos0_messages true",
+        // Not limited: the default (1000 a client) would drop a long outage's readings here rather
+        // than in the publisher.
+        "max_queued_messages 0",
         "persistence_location " + d + "/",
         "log_dest file " + d + "/broker.log",
-        "log_type all",
+        parent.isEmpty() ? "log_type all" : "",
         // Run as root (a container's CI), it would otherwise switch to a user who cannot write
         // here.
         ::geteuid() == 0 ? "user root" : "",
@@ -145,12 +165,16 @@ QString Broker::start()
         + log();
 }
 
-void Broker::stop()
+bool Broker::stop()
 {
     if (process.state() == QProcess::NotRunning)
-        return;
+        return true;
     process.terminate();
+    if (process.waitForFinished(StartMsecs))
+        return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    process.kill();
     process.waitForFinished(StartMsecs);
+    return false;
 }
 
 QString Broker::url() const

@@ -7,8 +7,9 @@
 #include <QTemporaryDir>
 
 // Debian's mosquitto on free ports of 127.0.0.1, with its configuration, log, certificates and
-// password file in a temporary directory of its own. Stopped and started again on the same ports
-// for an outage; it keeps its sessions over that, so that a subscriber misses nothing.
+// password file in a directory of its own. Stopped and started again on the same ports for an
+// outage; it keeps its sessions and their queued messages over that, so that a subscriber misses
+// nothing.
 struct BrokerOptions
 {
     bool tls = false; // a TLS listener too, its certificates signed by a CA made here
@@ -20,12 +21,16 @@ struct BrokerOptions
 class Broker
 {
 public:
-    explicit Broker(const BrokerOptions &options = {});
+    // With a parent folder, a benchmark's broker: its directory there, left behind for the
+    // benchmark's record, and no packets in its log, which a load would fill. Without, a
+    // temporary directory and every packet logged.
+    explicit Broker(const BrokerOptions &options = {}, const QString &parent = QString());
     ~Broker();
 
     // Empty on success, else what went wrong; returns once the broker accepts connections.
     QString start();
-    void stop();
+    // True when it ended by itself with 0 (or was not running).
+    bool stop();
     QString url() const;
     QString tlsUrl() const;
     // In the broker's directory: ca.crt, client.crt and client.key, and other-ca.crt, a CA that
@@ -34,6 +39,7 @@ public:
     QString log() const;
     // Connections the broker accepted on a port since the log had this many characters.
     int connections(int port, int since = 0) const;
+    qint64 processId() const { return process.processId(); }
 
     int port = 0;
     int tlsPort = 0;

@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <map>
 
 // corvane-cli as a script runs it: the built program as a process, against a simulated unit on a
 // pseudo-terminal served by this process, whose event loop runs while the program does.
@@ -34,6 +35,7 @@ enum Setup {
     HangUpReconnect,
     Terminated,
     HeaderPresent,
+    Listed, // the unit's port is the one USB adapter listed
 };
 Q_DECLARE_METATYPE(Setup)
 
@@ -68,6 +70,36 @@ private slots:
     void initTestCase();
     void run_data();
     void run();
+
+private:
+    struct Row
+    {
+        QString name;
+        Setup setup;
+        QStringList arguments;
+        int exitCode;
+        QString out, err, received;
+        int signal; // sent once read has written lines, or calibrate has asked for a sample
+    };
+    // A row's program and the unit it talks to, with the row's files in a directory of its own.
+    struct Run
+    {
+        QTemporaryDir scratch;
+        SimulatedUnit unit, spare;
+        QString port = scratch.filePath("unit"), file = scratch.filePath("file");
+        QProcess cli;
+        QByteArray out, err, prefill;
+        std::unique_ptr<QSerialPort> holder;
+        QList<int> airReadings;
+        bool alternate = false;
+        QString failure; // in setting it up
+        ~Run() { cli.kill(), cli.waitForFinished(); }
+    };
+    void start(int index);
+    QVector<Row> rows;
+    // Until the suite ends, so that no pseudo-terminal's number is used twice while rows run side
+    // by side: with numbers used again, programs were seen to greet other rows' units.
+    std::map<int, std::unique_ptr<Run>> runs;
 };
 
 void TestCli::initTestCase()
@@ -76,37 +108,36 @@ void TestCli::initTestCase()
     qputenv("TZ", "UTC");
 }
 
+// Each row: its setup, arguments and exit code; all of stdout, and of FILE when the row names one;
+// what stderr must contain (a loaded machine may delay an answer past its interval, and a note
+// says so, so only rows about stderr look at it; a usage error names its message); and the
+// commands the unit received, repeats left out, "*" when the row does not look. No corvane-cli
+// sees the machine's ports: CORVANE_ADAPTERS lists none, or only the unit's.
 void TestCli::run_data()
 {
-    QTest::addColumn<Setup>("setup");
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("out"); // all of stdout, and of FILE when the row names one
-    // Found in stderr. A loaded machine may delay an answer past its interval, and a note says
-    // so, so only rows about stderr look at it.
-    QTest::addColumn<QString>("err");
-    // The commands the unit received, repeats left out; "*" when the row does not look.
-    QTest::addColumn<QString>("received");
-    // Sent once the command is underway: read has written lines, calibrate has asked for a sample.
-    QTest::addColumn<int>("signal");
+    QTest::addColumn<int>("index");
 
     const QString calibrate = "calibrate --port PORT temperature 23.5 --record FILE "
                               "--operator Ann --reference-id REF-7";
     const QString read = QStringLiteral("read --port PORT --interval 0.1 ");
-    const auto row = [](const char *name, Setup setup, const QString &arguments, int exitCode,
-                        const QString &out, const QString &err, const QString &received,
-                        int signal = 0) {
-        QTest::newRow(name) << setup << arguments.split(' ') << exitCode << out << err << received
-                            << signal;
+    const auto row = [this](const char *name, Setup setup, const QString &arguments, int exitCode,
+                            const QString &out, const QString &err, const QString &received,
+                            int signal = 0) {
+        rows.append({name, setup, arguments.split(' '), exitCode, out, err, received, signal});
     };
     row("version", Plain, "--version", 0, R"(corvane-cli 0\.1\.0\n)", "^$", "");
-    row("ports as JSON lines", Plain, "ports --format jsonl", 0,
-        R"((\{"can_open":(true|false),"description":.*,"vid_pid":"[0-9a-f:]*"\}\n)*)", "^$", "*");
+    row("ports as JSON lines", Listed, "ports --format jsonl", 0,
+        R"(\{"can_open":true,"description":"","location":"PORT","manufacturer":"","port":"PORT",)"
+        R"("serial_number":"CV-7","vid_pid":"0000:0000"\}\n)",
+        "^$", "");
     row("find", Plain, "find PORT", 0, "PORT\n", "^$", "63 60");
+    row("find on the listed adapters", Listed, "find", 0, "PORT\n", "^$", "63 60");
     row("an echoing port is no unit", Echo, "find PORT", 4, "", "no unit answered", "63 60");
     row("find none", Silent, "find --timeout 300 PORT " + Missing, 4, "",
         Missing + " cannot be opened", "63");
     row("without a port none answers", Plain, "read --count 1", 4, "", "no unit answered", "");
+    row("without a port the listed unit answers", Listed, "read --count 1 --format csv", 0,
+        Header + CsvLine, "", "63 60 63 60");
     row("read csv", Plain, read + "--count 3 --format csv", 0, Header + CsvLine.repeated(3), "",
         "63 60");
     row("read jsonl by default", NegativeAir, read + "--count 2", 0,
@@ -213,7 +244,7 @@ void TestCli::run_data()
     row("publish: + in a prefix", Plain, publish + "--port PORT --topic-prefix site/+", 2, "",
         "without \\+ or #", "");
     row("publish: not an MQTT URL", Plain, "publish --broker http://127.0.0.1 --port PORT", 2, "",
-        "", "");
+        "bad broker URL http://127\\.0\\.0\\.1: give mqtt://", "");
     row("publish: no password file", Plain, publish + "--port PORT --password-file " + Missing, 2,
         "", "cannot be read", "");
     row("reset unconfirmed", Plain, "reset --port PORT", 2, "", "needs --yes", "");
@@ -227,43 +258,39 @@ void TestCli::run_data()
     // Before the calibration goes out a signal ends the program as it ends any other.
     row("SIGTERM during the as-found reading", Plain, calibrate, 128 + SIGTERM, "", "", "63 60",
         SIGTERM);
+    for (int index = 0; index < rows.size(); ++index)
+        QTest::newRow(qPrintable(rows.at(index).name)) << index;
 }
 
-void TestCli::run()
+// Starts a row's program against its unit.
+void TestCli::start(int index)
 {
-    QFETCH(Setup, setup);
-    QFETCH(QStringList, arguments);
-    QFETCH(int, exitCode);
-    QFETCH(QString, out);
-    QFETCH(QString, err);
-    QFETCH(QString, received);
-    QFETCH(int, signal);
-
-    QTemporaryDir scratch;
-    QVERIFY(scratch.isValid());
-    SimulatedUnit unit;
-    SimulatedUnit spare;
-    QVERIFY(unit.openPty());
+    const Row &row = rows.at(index);
+    Run &run = *(runs[index] = std::make_unique<Run>());
+    SimulatedUnit &unit = run.unit;
+    const Setup setup = row.setup;
+    const auto need = [&run](bool ok, const char *what) {
+        if (!ok && run.failure.isEmpty())
+            run.failure = QString::fromLatin1(what);
+    };
+    need(run.scratch.isValid() && unit.openPty(), "a unit on a pseudo-terminal");
     unit.setDrift(false);
-    spare.setDrift(false);
+    run.spare.setDrift(false);
     // The program reaches the unit through a link, so that a unit back on another
     // pseudo-terminal is found at the same path.
-    const QString port = scratch.filePath(QStringLiteral("unit"));
-    QVERIFY(QFile::link(unit.portName(), port));
-    const QString file = scratch.filePath(QStringLiteral("file"));
-    arguments.replaceInStrings(QStringLiteral("PORT"), port);
-    arguments.replaceInStrings(QStringLiteral("FILE"), file);
-    out.replace(QStringLiteral("PORT"), QRegularExpression::escape(port));
-    err.replace(QStringLiteral("FILE"), QRegularExpression::escape(file));
+    need(QFile::link(unit.portName(), run.port), "a link to the unit");
+    QStringList arguments = row.arguments;
+    arguments.replaceInStrings(QStringLiteral("PORT"), run.port);
+    arguments.replaceInStrings(QStringLiteral("FILE"), run.file);
+    QFile adapters(run.scratch.filePath(QStringLiteral("adapters")));
+    need(adapters.open(QIODevice::WriteOnly)
+             && adapters.write(setup == Listed ? run.port.toUtf8() + " CV-7\n" : "") >= 0,
+         "the list of adapters");
+    adapters.close();
 
-    QProcess cli;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("CORVANE_ADAPTERS"), adapters.fileName());
     QString program = QStringLiteral(CORVANE_CLI);
-    QByteArray prefill;
-    std::unique_ptr<QSerialPort> holder;
-    QList<int> airReadings;
-
-    bool alternate = false;
     switch (setup) {
     case NegativeAir:
         unit.setReading(SimulatedUnit::AirTemperature, -100);
@@ -273,9 +300,8 @@ void TestCli::run()
         break;
     case SilentAfterCheck:
     case SilentAfterCalibration:
-        connect(&unit, &SimulatedUnit::answerWritten, this, [&](const QByteArray &bytes) {
-            const quint8 command = setup == SilentAfterCheck ? 0x63 : 0x51;
-            if (quint8(bytes.at(1)) == command)
+        connect(&unit, &SimulatedUnit::answerWritten, &unit, [&unit, setup](const QByteArray &b) {
+            if (quint8(b.at(1)) == (setup == SilentAfterCheck ? 0x63 : 0x51))
                 unit.setSilent(true);
         });
         break;
@@ -286,10 +312,10 @@ void TestCli::run()
         unit.spoilNextAnswer(0x51, 0, 1, QByteArray());
         break;
     case Unsettled:
-        connect(&unit, &SimulatedUnit::frameReceived, this, [&](const QByteArray &frame) {
+        connect(&unit, &SimulatedUnit::frameReceived, &unit, [&run](const QByteArray &frame) {
             if (quint8(frame.at(1)) == 0x60)
-                unit.setReading(SimulatedUnit::AirTemperature,
-                                (alternate = !alternate) ? 200 : 201);
+                run.unit.setReading(SimulatedUnit::AirTemperature,
+                                    (run.alternate = !run.alternate) ? 200 : 201);
         });
         break;
     case SpoiledSample:
@@ -301,7 +327,7 @@ void TestCli::run()
         // Three fields, or four and a stray word: neither is the unit's 0x60 answer.
         const QByteArray fields =
             QByteArray::fromHex(setup == ShortAnswer ? "00D701C503F5" : "00D701C503F501920000");
-        connect(&unit, &SimulatedUnit::frameReceived, this,
+        connect(&unit, &SimulatedUnit::frameReceived, &unit,
                 [&unit, fields](const QByteArray &frame) {
                     if (quint8(frame.at(1)) == 0x60)
                         unit.spoilNextAnswer(0x60, 0, 12, SensorProtocol::pack(0x60, fields));
@@ -313,18 +339,18 @@ void TestCli::run()
         connect(&unit, &SimulatedUnit::frameReceived, &unit, &SimulatedUnit::sendRaw);
         break;
     case Held:
-        holder = std::make_unique<QSerialPort>(port);
-        QVERIFY(holder->open(QIODevice::ReadWrite));
+        run.holder = std::make_unique<QSerialPort>(run.port);
+        need(run.holder->open(QIODevice::ReadWrite), "the port held");
         break;
     case Settling:
         // The first reading confirms the unit; the as-found reading settles only once its
         // window has left the 25.0 behind: 21.5, 21.5, 21.6.
-        airReadings = {250, 250, 215, 215, 216};
-        connect(&unit, &SimulatedUnit::frameReceived, this, [&](const QByteArray &frame) {
-            if (quint8(frame.at(1)) == 0x60 && !airReadings.isEmpty())
-                unit.setReading(SimulatedUnit::AirTemperature,
-                                airReadings.size() > 1 ? airReadings.takeFirst()
-                                                       : airReadings.first());
+        run.airReadings = {250, 250, 215, 215, 216};
+        connect(&unit, &SimulatedUnit::frameReceived, &unit, [&run](const QByteArray &frame) {
+            if (quint8(frame.at(1)) == 0x60 && !run.airReadings.isEmpty())
+                run.unit.setReading(SimulatedUnit::AirTemperature,
+                                    run.airReadings.size() > 1 ? run.airReadings.takeFirst()
+                                                               : run.airReadings.first());
         });
         break;
     case ForeignLocale:
@@ -340,11 +366,12 @@ void TestCli::run()
     case RecordLimit: {
         // The file may grow by so many bytes (prlimit sets the process's file size limit): two
         // CSV lines and part of a third, or part of a record.
-        prefill = setup == FileLimit ? Torn : QByteArray("{\"earlier\":\"record\"}\n");
-        QFile earlier(file);
-        QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write(prefill) == prefill.size());
+        run.prefill = setup == FileLimit ? Torn : QByteArray("{\"earlier\":\"record\"}\n");
+        QFile earlier(run.file);
+        need(earlier.open(QIODevice::WriteOnly) && earlier.write(run.prefill) == run.prefill.size(),
+             "the file's earlier content");
         arguments.prepend(program);
-        arguments.prepend(QStringLiteral("--fsize=%1").arg(prefill.size() + 1 + 2 * 51 + 20));
+        arguments.prepend(QStringLiteral("--fsize=%1").arg(run.prefill.size() + 1 + 2 * 51 + 20));
         program = QStringLiteral("prlimit");
         break;
     }
@@ -356,78 +383,114 @@ void TestCli::run()
         program = QStringLiteral("bash");
         break;
     case HeaderPresent: {
-        QFile prefill(file);
-        QVERIFY(prefill.open(QIODevice::WriteOnly));
-        prefill.write((Header + "2026-12-07T19:45:04.123+00:00,21.5,45.3,101.3,40.2\n").toUtf8());
+        QFile prefill(run.file);
+        need(prefill.open(QIODevice::WriteOnly)
+                 && prefill.write(
+                        (Header + "2026-12-07T19:45:04.123+00:00,21.5,45.3,101.3,40.2\n").toUtf8())
+                     > 0,
+             "the file's header");
         break;
     }
     default:
         break;
     }
 
-    QByteArray stdoutBytes;
-    connect(&cli, &QProcess::readyReadStandardOutput, this,
-            [&] { stdoutBytes += cli.readAllStandardOutput(); });
-    cli.setProcessEnvironment(environment);
-    cli.start(program, arguments);
-    QVERIFY(cli.waitForStarted());
+    connect(&run.cli, &QProcess::readyReadStandardOutput, &run.cli,
+            [&run] { run.out += run.cli.readAllStandardOutput(); });
+    connect(&run.cli, &QProcess::readyReadStandardError, &run.cli,
+            [&run] { run.err += run.cli.readAllStandardError(); });
+    run.cli.setProcessEnvironment(environment);
+    run.cli.start(program, arguments);
+    need(run.cli.waitForStarted(), "the program started");
+}
+
+void TestCli::run()
+{
+    QFETCH(int, index);
+    const Row &row = rows.at(index);
+    const Setup setup = row.setup;
+    // Rows that only wait on their units run side by side: a few after this one start now. Those
+    // that act on their program while it runs start in their turn.
+    const auto acts = [](const Row &r) {
+        return r.signal != 0 || r.setup == TerminatedAsLeft || r.setup == HangUp
+            || r.setup == HangUpReconnect || r.setup == Terminated;
+    };
+    for (int next = index; next < std::min(index + 8, int(rows.size())); ++next) {
+        if (runs.count(next) == 0 && (next == index || !acts(rows.at(next))))
+            start(next);
+    }
+    Run &run = *runs.at(index);
+    QVERIFY2(run.failure.isEmpty(), qPrintable(run.failure));
+    QVERIFY2(row.exitCode != 2 || !row.err.isEmpty(), "a usage error names its message");
     if (setup == TerminatedAsLeft) {
+        // The signal comes once the as-left reading is under way: a request after the calibration.
         QTRY_VERIFY_WITH_TIMEOUT(
-            unit.receivedBytes().contains(SensorProtocol::pack(0x51, QByteArray::fromHex("00EB"))),
+            [&run] {
+                const QByteArray bytes = run.unit.receivedBytes();
+                const int calibration =
+                    bytes.indexOf(SensorProtocol::pack(0x51, QByteArray::fromHex("00EB")));
+                return calibration >= 0
+                    && bytes.indexOf(SensorProtocol::pack(0x60), calibration) > calibration;
+            }(),
             10000);
-        QTest::qWait(300);
-        cli.terminate();
+        run.cli.terminate();
     }
     if (setup == HangUp || setup == HangUpReconnect || setup == Terminated) {
-        QTRY_VERIFY_WITH_TIMEOUT(stdoutBytes.count('\n') >= 2, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(run.out.count('\n') >= 2, 10000);
         if (setup == Terminated)
-            cli.terminate();
+            run.cli.terminate();
         else
-            unit.hangUp();
+            run.unit.hangUp();
     }
-    if (signal != 0) {
+    if (row.signal != 0) {
         QTRY_VERIFY_WITH_TIMEOUT(
-            arguments.contains("read")
-                ? stdoutBytes.count('\n') >= 2
-                : unit.receivedBytes().contains(SensorProtocol::pack(SensorProtocol::ReadAll)),
+            row.arguments.contains("read")
+                ? run.out.count('\n') >= 2
+                : run.unit.receivedBytes().contains(SensorProtocol::pack(SensorProtocol::ReadAll)),
             10000);
-        ::kill(pid_t(cli.processId()), signal);
+        ::kill(pid_t(run.cli.processId()), row.signal);
     }
     if (setup == HangUpReconnect) {
-        QTest::qWait(300);
-        QVERIFY(spare.openPty());
-        QVERIFY(QFile::remove(port) && QFile::link(spare.portName(), port));
+        // The unit comes back on another pseudo-terminal once the program has lost it.
+        QTRY_VERIFY_WITH_TIMEOUT(run.err.contains(" is lost"), 10000);
+        QVERIFY(run.spare.openPty());
+        QVERIFY(QFile::remove(run.port) && QFile::link(run.spare.portName(), run.port));
     }
-    QTRY_VERIFY_WITH_TIMEOUT(cli.state() == QProcess::NotRunning, 20000);
-    stdoutBytes += cli.readAllStandardOutput();
-    const QString errText = QString::fromUtf8(cli.readAllStandardError());
+    QTRY_VERIFY_WITH_TIMEOUT(run.cli.state() == QProcess::NotRunning, 20000);
+    run.out += run.cli.readAllStandardOutput();
+    const QString errText = QString::fromUtf8(run.err + run.cli.readAllStandardError());
+    QString out = row.out;
+    out.replace(QStringLiteral("PORT"), QRegularExpression::escape(run.port));
+    QString err = row.err;
+    err.replace(QStringLiteral("FILE"), QRegularExpression::escape(run.file));
 
     // A program the signal itself ended is 128 + N, as a shell tells it.
-    const bool killed = cli.exitStatus() == QProcess::CrashExit;
-    QVERIFY(!killed || cli.exitCode() == signal);
-    QVERIFY2((killed ? 128 + cli.exitCode() : cli.exitCode()) == exitCode, qPrintable(errText));
+    const bool killed = run.cli.exitStatus() == QProcess::CrashExit;
+    QVERIFY(!killed || run.cli.exitCode() == row.signal);
+    QVERIFY2((killed ? 128 + run.cli.exitCode() : run.cli.exitCode()) == row.exitCode,
+             qPrintable(errText));
     QVERIFY2(QRegularExpression(err).match(errText).hasMatch(), qPrintable(errText));
     // A calibration's record goes to stdout and FILE alike, --output's lines only to FILE; a
     // run that ends before the calibration writes no record.
     const QRegularExpression whole(QRegularExpression::anchoredPattern(out));
-    const bool output = arguments.contains(QStringLiteral("--output"));
-    const QString printed = QString::fromUtf8(stdoutBytes);
+    const bool output = row.arguments.contains(QStringLiteral("--output"));
+    const QString printed = QString::fromUtf8(run.out);
     QVERIFY2(output ? printed.isEmpty() : whole.match(printed).hasMatch(), qPrintable(printed));
-    QFile written(file);
+    QFile written(run.file);
     const QByteArray text = written.open(QIODevice::ReadOnly) ? written.readAll() : QByteArray();
     // A record that did not fit leaves the file as it was.
     if (setup == RecordLimit)
-        QCOMPARE(text, prefill);
-    else if (output || arguments.contains(QStringLiteral("--record")))
+        QCOMPARE(text, run.prefill);
+    else if (output || row.arguments.contains(QStringLiteral("--record")))
         QVERIFY2(whole.match(QString::fromUtf8(text)).hasMatch(), text.constData());
-    if (received != QLatin1String("*")) {
+    if (row.received != QLatin1String("*")) {
         QStringList commands;
-        for (const SimulatedUnit::Frame &frame : unit.receivedFrames()) {
+        for (const SimulatedUnit::Frame &frame : run.unit.receivedFrames()) {
             const QString command = QString::fromLatin1(frame.bytes.mid(1, 1).toHex());
             if (commands.isEmpty() || commands.last() != command)
                 commands << command;
         }
-        QCOMPARE(commands.join(' '), received);
+        QCOMPARE(commands.join(' '), row.received);
     }
 }
 

@@ -307,7 +307,9 @@ void TstResources::icoImageIsBitmapNotPng()
 {
     QVERIFY(!m_ico.mid(kImageOffset).startsWith("\x89PNG"));
     QCOMPARE(kImageOffset + kImageSize, m_ico.size());
-    QCOMPARE(40 + 64 * 64 * 4 + 64 * 64 / 8, kImageSize);
+    // As its BITMAPINFOHEADER gives it: the colour pixels, then the mask's rows of 32-bit words.
+    const qint64 w = field(m_ico, 26, 4), h = field(m_ico, 30, 4) / 2, bits = field(m_ico, 36, 2);
+    QCOMPARE(field(m_ico, 22, 4) + w * h * bits / 8 + h * ((w + 31) / 32 * 4), qint64(kImageSize));
 }
 
 // GRPICONDIR mirrors ICONDIR; its 14-byte entry ends with the RT_ICON id instead of an offset.

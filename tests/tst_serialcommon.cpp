@@ -15,6 +15,26 @@ static QList<QByteArray> packsOf(const QSignalSpy &spy)
     return packs;
 }
 
+// A simulated unit on a pseudo-terminal and the link under test, its signals recorded.
+struct UnitLink
+{
+    SimulatedUnit unit;
+    SerialCommon link;
+    QSignalSpy opens{&link, &SerialCommon::openSerialPort}; // a failed open says so
+    QSignalSpy packs{&link, &SerialCommon::sendParsePack};
+    QSignalSpy lost{&link, &SerialCommon::serialPortLost};
+
+    // The unit on its terminal, answering or only listening, and the link opened to it.
+    bool open(bool answering = false)
+    {
+        unit.setSilent(!answering);
+        if (!unit.openPty())
+            return false;
+        link.openPort(unit.portName());
+        return true;
+    }
+};
+
 class TestSerialCommon : public QObject
 {
     Q_OBJECT
@@ -39,21 +59,15 @@ private slots:
 
 void TestSerialCommon::openGreetsTheUnitAndEmitsNothing()
 {
-    SimulatedUnit unit;
-    QVERIFY(unit.openPty());
-    unit.setSilent(true);
-    SerialCommon link;
-    QSignalSpy openSpy(&link, &SerialCommon::openSerialPort);
-    QSignalSpy packSpy(&link, &SerialCommon::sendParsePack);
-
+    UnitLink t;
     QTest::ignoreMessage(QtDebugMsg, "open: true");
-    link.openPort(unit.portName());
-    QVERIFY(link.isPortOpen());
-    QTRY_COMPARE(unit.receivedBytes(), QByteArray::fromHex("21630379"));
+    QVERIFY(t.open());
+    QVERIFY(t.link.isPortOpen());
+    QTRY_COMPARE(t.unit.receivedBytes(), QByteArray::fromHex("21630379"));
     QTest::qWait(100);
-    QCOMPARE(unit.receivedBytes(), QByteArray::fromHex("21630379"));
-    QCOMPARE(openSpy.count(), 0);
-    QCOMPARE(packSpy.count(), 0);
+    QCOMPARE(t.unit.receivedBytes(), QByteArray::fromHex("21630379"));
+    QCOMPARE(t.opens.count(), 0);
+    QCOMPARE(t.packs.count(), 0);
 }
 
 void TestSerialCommon::failedOpen_data()
@@ -67,64 +81,54 @@ void TestSerialCommon::failedOpen_data()
 void TestSerialCommon::failedOpen()
 {
     QFETCH(int, kind);
-    SimulatedUnit unit;
-    QVERIFY(unit.openPty());
-    QSerialPort holder(unit.portName());
+    UnitLink t;
+    QVERIFY(t.unit.openPty());
+    QSerialPort holder(t.unit.portName());
     QString name;
     if (kind == 1)
         name = QStringLiteral("/dev/corvane-no-such-port");
     if (kind == 2) {
         QVERIFY(holder.open(QIODevice::ReadWrite));
-        name = unit.portName();
+        name = t.unit.portName();
     }
 
-    SerialCommon link;
-    QSignalSpy openSpy(&link, &SerialCommon::openSerialPort);
     QTest::ignoreMessage(QtDebugMsg, "open: false");
-    link.openPort(name);
-    QCOMPARE(openSpy.count(), 1);
-    QCOMPARE(openSpy.at(0).at(0).toBool(), false);
-    QVERIFY(!link.isPortOpen());
-    link.onSendToSerialPort(QByteArray::fromHex("2150038C"));
+    t.link.openPort(name);
+    QCOMPARE(t.opens.count(), 1);
+    QCOMPARE(t.opens.at(0).at(0).toBool(), false);
+    QVERIFY(!t.link.isPortOpen());
+    t.link.onSendToSerialPort(QByteArray::fromHex("2150038C"));
     QTest::qWait(100);
-    QCOMPARE(unit.receivedBytes(), QByteArray());
+    QCOMPARE(t.unit.receivedBytes(), QByteArray());
 }
 
 void TestSerialCommon::openWhileOpenKeepsThePort()
 {
-    SimulatedUnit unit;
-    QVERIFY(unit.openPty());
-    unit.setSilent(true);
-    SerialCommon link;
-    QSignalSpy openSpy(&link, &SerialCommon::openSerialPort);
-    link.openPort(unit.portName());
+    UnitLink t;
+    QVERIFY(t.open());
     QTest::ignoreMessage(QtDebugMsg, "open: false");
-    link.openPort(unit.portName());
-    QCOMPARE(openSpy.count(), 1);
-    QVERIFY(link.isPortOpen());
-    link.onSendToSerialPort(QByteArray::fromHex("2150038C"));
-    QTRY_COMPARE(unit.receivedBytes(),
+    t.link.openPort(t.unit.portName());
+    QCOMPARE(t.opens.count(), 1);
+    QVERIFY(t.link.isPortOpen());
+    t.link.onSendToSerialPort(QByteArray::fromHex("2150038C"));
+    QTRY_COMPARE(t.unit.receivedBytes(),
                  QByteArray::fromHex("21630379"
                                      "2150038C"));
 }
 
 void TestSerialCommon::closedPortDropsPacksAndCloseIsHarmless()
 {
-    SimulatedUnit unit;
-    QVERIFY(unit.openPty());
-    unit.setSilent(true);
-    SerialCommon link;
-    QSignalSpy openSpy(&link, &SerialCommon::openSerialPort);
-    link.closePort();
-    link.onSendToSerialPort(QByteArray::fromHex("2150038C"));
-    link.openPort(unit.portName());
-    link.closePort();
-    link.closePort();
-    link.onSendToSerialPort(QByteArray::fromHex("2160037C"));
-    QVERIFY(!link.isPortOpen());
+    UnitLink t;
+    t.link.closePort();
+    t.link.onSendToSerialPort(QByteArray::fromHex("2150038C"));
+    QVERIFY(t.open());
+    t.link.closePort();
+    t.link.closePort();
+    t.link.onSendToSerialPort(QByteArray::fromHex("2160037C"));
+    QVERIFY(!t.link.isPortOpen());
     QTest::qWait(100);
-    QCOMPARE(unit.receivedBytes(), QByteArray::fromHex("21630379"));
-    QCOMPARE(openSpy.count(), 0);
+    QCOMPARE(t.unit.receivedBytes(), QByteArray::fromHex("21630379"));
+    QCOMPARE(t.opens.count(), 0);
 }
 
 void TestSerialCommon::cutting_data()
@@ -151,27 +155,23 @@ void TestSerialCommon::cutting()
     QFETCH(int, packsAfterFirstArrival);
     QFETCH(QList<QByteArray>, packs);
 
-    SimulatedUnit unit;
-    QVERIFY(unit.openPty());
-    unit.setSilent(true);
-    SerialCommon link;
-    QSignalSpy packSpy(&link, &SerialCommon::sendParsePack);
-    link.openPort(unit.portName());
-    QTRY_COMPARE(unit.receivedBytes().size(), 4);
+    UnitLink t;
+    QVERIFY(t.open());
+    QTRY_COMPARE(t.unit.receivedBytes().size(), 4);
 
     for (int i = 0; i < arrivals.size(); ++i) {
-        unit.sendRaw(arrivals.at(i));
+        t.unit.sendRaw(arrivals.at(i));
         if (i == 0) {
             if (packsAfterFirstArrival > 0)
-                QTRY_COMPARE(packSpy.count(), packsAfterFirstArrival);
+                QTRY_COMPARE(t.packs.count(), packsAfterFirstArrival);
             // Give a wrongly eager cutter time to show itself, well within the line's idle time.
             QTest::qWait(20);
-            QCOMPARE(packSpy.count(), packsAfterFirstArrival);
+            QCOMPARE(t.packs.count(), packsAfterFirstArrival);
         }
     }
-    QTRY_COMPARE(packSpy.count(), packs.size());
+    QTRY_COMPARE(t.packs.count(), packs.size());
     QTest::qWait(100);
-    QCOMPARE(packsOf(packSpy), packs);
+    QCOMPARE(packsOf(t.packs), packs);
 }
 
 // The trace as the debug log prints it, message pattern applied.
@@ -204,14 +204,11 @@ void TestSerialCommon::traceLines()
     QFETCH(QString, lastLine);
     QFETCH(int, maxLines);
 
-    SimulatedUnit unit;
-    QVERIFY(unit.openPty());
-    unit.setSilent(true);
-    SerialCommon link;
+    UnitLink t;
     traced.clear();
     const QtMessageHandler previous = qInstallMessageHandler(recordTrace);
-    link.openPort(unit.portName());
-    unit.sendRaw(received);
+    QVERIFY(t.open());
+    t.unit.sendRaw(received);
     const auto droppedBytes = [] {
         qint64 count = 0;
         for (const QString &line : qAsConst(traced))
@@ -238,40 +235,34 @@ void TestSerialCommon::reopenDiscardsLeftoverBytes_data()
 void TestSerialCommon::reopenDiscardsLeftoverBytes()
 {
     QFETCH(bool, readBeforeClose);
-    SimulatedUnit unit;
-    QVERIFY(unit.openPty());
-    unit.setSilent(true);
-    SerialCommon link;
-    QSignalSpy packSpy(&link, &SerialCommon::sendParsePack);
-    link.openPort(unit.portName());
-    unit.sendRaw(QByteArray::fromHex("215003"));
+    UnitLink t;
+    QVERIFY(t.open());
+    t.unit.sendRaw(QByteArray::fromHex("215003"));
     if (readBeforeClose)
         QTest::qWait(150);
-    link.closePort();
-    link.openPort(unit.portName());
-    QVERIFY(link.isPortOpen());
+    t.link.closePort();
+    t.link.openPort(t.unit.portName());
+    QVERIFY(t.link.isPortOpen());
     const QByteArray answer = SensorProtocol::pack(0x63);
-    unit.sendRaw(answer);
-    QTRY_COMPARE(packSpy.count(), 1);
+    t.unit.sendRaw(answer);
+    QTRY_COMPARE(t.packs.count(), 1);
     QTest::qWait(100);
-    QCOMPARE(packsOf(packSpy), QList<QByteArray>{answer});
+    QCOMPARE(packsOf(t.packs), QList<QByteArray>{answer});
 }
 
 void TestSerialCommon::nestedLoopInReceiverGoesOnReceiving()
 {
     // A receiver that waits in a nested event loop (as a modal box does) must still see the
     // packs that arrive meanwhile, each once and whole.
-    SimulatedUnit unit;
-    QVERIFY(unit.openPty());
-    unit.setSilent(true);
-    SerialCommon link;
-    link.openPort(unit.portName());
+    UnitLink t;
+    QVERIFY(t.open());
+    SimulatedUnit &unit = t.unit;
     const QByteArray first = SensorProtocol::pack(0x56);
     const QByteArray second = SensorProtocol::pack(0x50, QByteArray::fromHex("00FD01C803F5"));
     const QByteArray third = SensorProtocol::pack(0x63);
     QList<QByteArray> seen;
     QList<QByteArray> seenInsideFirst;
-    connect(&link, &SerialCommon::sendParsePack, this, [&](const QByteArray &pack) {
+    connect(&t.link, &SerialCommon::sendParsePack, this, [&](const QByteArray &pack) {
         seen << pack;
         if (pack != first)
             return;
@@ -326,44 +317,37 @@ void TestSerialCommon::probeSkipsBusyPortsAndKeepsOrder()
 
 void TestSerialCommon::probeLeavesTheLinksPortOpenAndWorking()
 {
-    SimulatedUnit unit;
-    QVERIFY(unit.openPty());
-    SerialCommon link;
-    QSignalSpy packSpy(&link, &SerialCommon::sendParsePack);
-    link.openPort(unit.portName());
-    QTRY_COMPARE(packSpy.count(), 1);
+    UnitLink t;
+    QVERIFY(t.open(true));
+    QTRY_COMPARE(t.packs.count(), 1);
 
-    QVERIFY(SerialCommon::probePorts(QStringList{unit.portName()}).isEmpty());
-    QVERIFY(link.isPortOpen());
-    link.onSendToSerialPort(QByteArray::fromHex("2150038C"));
-    QTRY_COMPARE(packSpy.count(), 2);
-    QCOMPARE(packSpy.at(1).at(0).toByteArray().left(2), QByteArray::fromHex("2150"));
-    QCOMPARE(packSpy.at(1).at(0).toByteArray().size(), 10);
+    QVERIFY(SerialCommon::probePorts(QStringList{t.unit.portName()}).isEmpty());
+    QVERIFY(t.link.isPortOpen());
+    t.link.onSendToSerialPort(QByteArray::fromHex("2150038C"));
+    QTRY_COMPARE(t.packs.count(), 2);
+    QCOMPARE(t.packs.at(1).at(0).toByteArray().left(2), QByteArray::fromHex("2150"));
+    QCOMPARE(t.packs.at(1).at(0).toByteArray().size(), 10);
 }
 
 void TestSerialCommon::hangUpClosesPortOnce()
 {
-    SimulatedUnit unit;
-    QVERIFY(unit.openPty());
-    SerialCommon link;
-    QSignalSpy lostSpy(&link, &SerialCommon::serialPortLost);
-    QSignalSpy openSpy(&link, &SerialCommon::openSerialPort);
-    link.openPort(unit.portName());
-    QTRY_COMPARE(unit.receivedFrames().size(), 1);
+    UnitLink t;
+    QVERIFY(t.open(true));
+    QTRY_COMPARE(t.unit.receivedFrames().size(), 1);
 
-    unit.hangUp();
-    QTRY_COMPARE(lostSpy.count(), 1);
-    QVERIFY(!link.isPortOpen());
+    t.unit.hangUp();
+    QTRY_COMPARE(t.lost.count(), 1);
+    QVERIFY(!t.link.isPortOpen());
 
     // No error storm: a second of idle time stays idle and reports nothing more.
     const double before = cpuSeconds();
     QTest::qWait(1000);
     QVERIFY2(cpuSeconds() - before < 0.3, "the event loop keeps spinning after the hang-up");
-    QCOMPARE(lostSpy.count(), 1);
-    QCOMPARE(openSpy.count(), 0);
-    link.onSendToSerialPort(QByteArray::fromHex("2150038C"));
-    link.closePort();
-    QCOMPARE(lostSpy.count(), 1);
+    QCOMPARE(t.lost.count(), 1);
+    QCOMPARE(t.opens.count(), 0);
+    t.link.onSendToSerialPort(QByteArray::fromHex("2150038C"));
+    t.link.closePort();
+    QCOMPARE(t.lost.count(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestSerialCommon)

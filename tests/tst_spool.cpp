@@ -1,0 +1,221 @@
+#include "spool.h"
+
+#include <QDir>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
+
+// The spool on its own: files in a temporary directory, no broker.
+
+namespace {
+const QString State = QStringLiteral("corvane/u1/state");
+
+// The payloads of the messages not acknowledged, in order.
+QByteArrayList pending(Spool &spool)
+{
+    QByteArrayList all;
+    for (Spool::Message m; spool.next(m.id + 1, &m);)
+        all << m.payload;
+    return all;
+}
+
+// The numbers as payloads, zero-padded to the width.
+QByteArrayList numbered(int from, int to, int width = 0)
+{
+    QByteArrayList all;
+    for (int i = from; i <= to; ++i)
+        all << QByteArray::number(i).rightJustified(width, '0');
+    return all;
+}
+} // namespace
+
+class TestSpool : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void spoolKeepsOrderOverRestarts();
+    void spoolCutsTornRecord_data();
+    void spoolCutsTornRecord();
+    void spoolErrors();
+    void spoolAtLimit_data();
+    void spoolAtLimit();
+};
+
+void TestSpool::spoolKeepsOrderOverRestarts()
+{
+    QTemporaryDir dir;
+    QString error;
+    int dropped = 0;
+    const auto files = [&] { return QDir(dir.path()).entryList({"*.seg"}).size(); };
+    {
+        Spool spool;
+        QVERIFY2(spool.open(dir.path(), 1 << 17, &error), qPrintable(error));
+        for (const QByteArray &payload : numbered(1, 300))
+            QVERIFY(spool.append(State, payload, &dropped, &error));
+        // Acknowledged out of order: the first not acknowledged comes next, then those after.
+        for (quint64 id : {1, 3, 4, 2})
+            spool.acknowledge(id);
+        for (quint64 id = 6; id <= 250; ++id)
+            spool.acknowledge(id);
+        QCOMPARE(pending(spool), numbered(5, 5) + numbered(251, 300));
+        QCOMPARE(files(), 3);
+        // Segment files acknowledged all through are removed.
+        spool.acknowledge(5);
+        QCOMPARE(files(), 2);
+    }
+    Spool spool;
+    QVERIFY(spool.open(dir.path(), 1 << 17, &error));
+    QCOMPARE(pending(spool), numbered(251, 300));
+    QCOMPARE(spool.pending(), 50);
+    Spool::Message message;
+    QVERIFY(spool.next(0, &message) && message.topic == State);
+}
+
+void TestSpool::spoolCutsTornRecord_data()
+{
+    QTest::addColumn<int>("cut"); // bytes taken off the end of the file
+    QTest::addColumn<QByteArray>("tail"); // then appended
+    QTest::addColumn<int>("whole"); // of the 10 records
+    QTest::newRow("torn in the body") << 3 << QByteArray() << 9;
+    QTest::newRow("torn in the header") << 23 << QByteArray() << 9;
+    QTest::newRow("zeros after a power cut") << 0 << QByteArray(100, '\0') << 10;
+    QTest::newRow("garbage") << 0 << QByteArray("\x05\0\0\0garbage", 11) << 10;
+}
+
+void TestSpool::spoolCutsTornRecord()
+{
+    QFETCH(int, cut);
+    QFETCH(QByteArray, tail);
+    QFETCH(int, whole);
+    QTemporaryDir dir;
+    QString error;
+    int dropped = 0;
+    for (int run = 0; run < 3; ++run) {
+        Spool spool;
+        QVERIFY(spool.open(dir.path(), 1 << 20, &error));
+        QCOMPARE(pending(spool), run ? numbered(1, whole) + numbered(11, 9 + run) : numbered(1, 0));
+        for (const QByteArray &payload : run ? numbered(11, 11) : numbered(1, 10))
+            QVERIFY(spool.append(State, payload, &dropped, &error));
+        if (run == 0) {
+            QFile file(dir.filePath(QDir(dir.path()).entryList({"*.seg"}).first()));
+            QVERIFY(file.open(QIODevice::ReadWrite) && file.resize(file.size() - cut));
+            QVERIFY(file.seek(file.size()) && file.write(tail) == tail.size());
+        }
+    }
+}
+
+void TestSpool::spoolErrors()
+{
+    QTemporaryDir dir;
+    QString error;
+    int dropped = 0;
+    Spool beneathFile, second;
+    QVERIFY(QFile(dir.filePath("file")).open(QIODevice::WriteOnly));
+    QVERIFY(!beneathFile.open(dir.filePath("file/spool"), 1 << 20, &error));
+    QCOMPARE(error, "cannot create the spool directory " + dir.filePath("file/spool"));
+
+    auto spool = std::make_unique<Spool>();
+    QVERIFY(spool->open(dir.filePath("spool"), 1 << 20, &error));
+    QVERIFY(!second.open(dir.filePath("spool"), 1 << 20, &error));
+    QCOMPARE(error,
+             QStringLiteral("the spool %1 is in use by another corvane-cli (pid %2)")
+                 .arg(dir.filePath("spool"))
+                 .arg(QCoreApplication::applicationPid()));
+
+    // A full disk, as a file size limit: the system's reason, and no half record behind.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit normal{};
+    getrlimit(RLIMIT_FSIZE, &normal);
+    rlimit small{1000, normal.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &small);
+    QByteArrayList appended;
+    while (appended.size() < 100
+           && spool->append(State, QByteArray::number(appended.size() + 1), &dropped, &error))
+        appended << QByteArray::number(appended.size() + 1);
+    setrlimit(RLIMIT_FSIZE, &normal);
+    QVERIFY2(error.endsWith(": " + QString::fromLocal8Bit(strerror(EFBIG))), qPrintable(error));
+    QVERIFY(appended.size() > 10 && appended.size() < 100);
+    QVERIFY(spool->append(State, "after", &dropped, &error));
+    spool = std::make_unique<Spool>();
+    QVERIFY(spool->open(dir.filePath("spool"), 1 << 20, &error));
+    QCOMPARE(pending(*spool), appended << "after");
+}
+
+// At 32 bytes a record and 12 KiB, three files of 128 readings each; past that the oldest file
+// goes. Acknowledgements come out of order once it is full and after it overflowed; then it is
+// opened again, its cursor file kept or damaged.
+void TestSpool::spoolAtLimit_data()
+{
+    QTest::addColumn<QList<int>>("before");
+    QTest::addColumn<int>("more"); // appended past the limit
+    QTest::addColumn<QList<int>>("after");
+    QTest::addColumn<int>("dropped"); // as reported: acknowledged ones do not count
+    QTest::addColumn<int>("pending");
+    QTest::addColumn<QString>("cursor");
+    QTest::newRow("acknowledged ahead, dropped")
+        << QList<int>{3, 1, 2, 100, 50} << 1 << QList<int>() << 123 << 257 << "kept";
+    QTest::newRow("acknowledged ahead of the first kept")
+        << QList<int>{200, 130, 129, 5} << 1 << QList<int>() << 127 << 254 << "kept";
+    QTest::newRow("two files dropped")
+        << QList<int>{300, 1, 129, 2} << 129 << QList<int>() << 253 << 256 << "kept";
+    for (const char *cursor : {"kept", "flipped", "cut short", "removed"})
+        QTest::newRow(qPrintable(QStringLiteral("acknowledged after the drop, cursor ") + cursor))
+            << QList<int>{5} << 1 << QList<int>{131, 129, 130, 200} << 127 << 253 << cursor;
+}
+
+void TestSpool::spoolAtLimit()
+{
+    QFETCH(QList<int>, before);
+    QFETCH(int, more);
+    QFETCH(QList<int>, after);
+    QFETCH(int, dropped);
+    QFETCH(int, pending);
+    QFETCH(QString, cursor);
+    constexpr int Full = 384, Width = 6;
+    QTemporaryDir dir;
+    QString error;
+    QByteArrayList left;
+    {
+        Spool spool;
+        QVERIFY(spool.open(dir.path(), 12 << 10, &error));
+        int droppedNow = 0, droppedAll = 0;
+        for (int id = 1; id <= Full + more; ++id) {
+            for (const int ack : id == Full + 1 ? before : QList<int>())
+                spool.acknowledge(ack);
+            QVERIFY(spool.append(State, numbered(id, id, Width).first(), &droppedNow, &error));
+            droppedAll += droppedNow;
+        }
+        for (const int ack : after)
+            spool.acknowledge(ack);
+        left = ::pending(spool);
+        QCOMPARE(droppedAll, dropped);
+        QCOMPARE(left.size(), pending);
+        QCOMPARE(spool.pending(), pending);
+    }
+    QFile file(dir.filePath("cursor"));
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    const char first = file.read(1).at(0);
+    QVERIFY(cursor != "flipped" || (file.seek(0) && file.putChar(char(first ^ 1))));
+    QVERIFY(cursor != "cut short" || file.resize(5));
+    QVERIFY(cursor != "removed" || file.remove());
+    file.close();
+    Spool spool;
+    QVERIFY(spool.open(dir.path(), 12 << 10, &error));
+    const QByteArrayList again = ::pending(spool);
+    QCOMPARE(spool.pending(), again.size());
+    // In order, each once; nothing pending is skipped, and only acknowledged ones come again.
+    QVERIFY(std::adjacent_find(again.begin(), again.end(), std::greater_equal<>()) == again.end());
+    for (const QByteArray &payload : left)
+        QVERIFY2(again.contains(payload), payload.constData());
+    for (const QByteArray &payload : again)
+        QVERIFY2(left.contains(payload) || (before + after).contains(payload.toInt()),
+                 payload.constData());
+    // Without a cursor all it kept comes again: all but the files dropped, 128 readings each.
+    if (cursor != "kept")
+        QCOMPARE(again, numbered((more + 127) / 128 * 128 + 1, Full + more, Width));
+}
+
+QTEST_GUILESS_MAIN(TestSpool)
+#include "tst_spool.moc"
