@@ -13,8 +13,9 @@ find src sim tests bench fuzz -name '*.cpp' -o -name '*.h' | sort | xargs clang-
 # The builds are CMakePresets.json's.
 cmake --preset test
 cmake --build --preset test -j"$(nproc)"
-# The suites mostly wait for timers and the line: two at a time (the preset's) nearly halve the
-# run, and their timing checks hold with two suites on two cores.
+# The suites mostly wait for timers, the line and the broker: four at a time (the preset's), of
+# which at most two time the window or load the cores (tests/cores.json), so that their timing
+# checks hold as with two suites on two cores.
 ctest --preset test
 
 ./scripts/sanitize.sh
