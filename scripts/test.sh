@@ -13,7 +13,7 @@ find src sim tests bench fuzz -name '*.cpp' -o -name '*.h' | sort | xargs clang-
 # The builds are CMakePresets.json's.
 cmake --preset test
 cmake --build --preset test -j"$(nproc)"
-# The suites mostly wait for timers, the line and the broker: four at a time (the preset's), of
+# The suites mostly wait for timers, the line and the broker: five at a time (the preset's), of
 # which at most two time the window or load the cores (tests/cores.json), so that their timing
 # checks hold as with two suites on two cores.
 ctest --preset test

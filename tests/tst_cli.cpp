@@ -97,8 +97,7 @@ private:
     };
     void start(int index);
     QVector<Row> rows;
-    // Until the suite ends, so that no pseudo-terminal's number is used twice while rows run side
-    // by side: with numbers used again, programs were seen to greet other rows' units.
+    // Rows run one after another: side by side, programs were seen to greet other rows' units.
     std::map<int, std::unique_ptr<Run>> runs;
 };
 
@@ -409,16 +408,7 @@ void TestCli::run()
     QFETCH(int, index);
     const Row &row = rows.at(index);
     const Setup setup = row.setup;
-    // Rows that only wait on their units run side by side: a few after this one start now. Those
-    // that act on their program while it runs start in their turn.
-    const auto acts = [](const Row &r) {
-        return r.signal != 0 || r.setup == TerminatedAsLeft || r.setup == HangUp
-            || r.setup == HangUpReconnect || r.setup == Terminated;
-    };
-    for (int next = index; next < std::min(index + 8, int(rows.size())); ++next) {
-        if (runs.count(next) == 0 && (next == index || !acts(rows.at(next))))
-            start(next);
-    }
+    start(index);
     Run &run = *runs.at(index);
     QVERIFY2(run.failure.isEmpty(), qPrintable(run.failure));
     QVERIFY2(row.exitCode != 2 || !row.err.isEmpty(), "a usage error names its message");
