@@ -3,6 +3,8 @@
 
 #include <QtTest>
 
+#include <memory>
+
 // Timing checks hold on a loaded two-core machine: the tick is 1000 ms, the second request of a
 // tick follows its first by about 50 ms.
 static const int kPeriodTolerance = 50;
@@ -26,10 +28,18 @@ static QByteArray tickTimes(qint64 tick, qint64 sentAt, qint64 seenAt)
         + QByteArray::number(tick - seenAt) + " after the effect";
 }
 
-// Presses a button from the event loop rather than from inside the caller.
-static void clickSoon(QPushButton *button)
+// Presses a button once the first tick's request reached the unit, from the event loop rather
+// than from inside the unit's signal.
+static void clickAtFirstTick(WindowHarness &harness, const char *name)
 {
-    QTimer::singleShot(0, button, &QPushButton::click);
+    auto pressed = std::make_shared<bool>(false);
+    QObject::connect(&harness.unit, &SimulatedUnit::frameReceived, &harness.window,
+                     [&harness, name, pressed](const QByteArray &frame) {
+                         if (!*pressed && quint8(frame.at(1)) == 0x50) {
+                             *pressed = true;
+                             QTimer::singleShot(0, harness.button(name), &QPushButton::click);
+                         }
+                     });
 }
 
 class TestPolling : public QObject
@@ -136,14 +146,7 @@ void TestPolling::calibrationDuringTheWaitGoesBetweenTheRequests()
     WindowHarness harness;
     QVERIFY(harness.openUnit());
     harness.edit("lineEdit_HumCalio")->setText(QStringLiteral("45.5"));
-    bool pressed = false;
-    QObject::connect(&harness.unit, &SimulatedUnit::frameReceived, &harness.window,
-                     [&](const QByteArray &frame) {
-                         if (!pressed && quint8(frame.at(1)) == 0x50) {
-                             pressed = true;
-                             clickSoon(harness.button("pushButton_HumCali"));
-                         }
-                     });
+    clickAtFirstTick(harness, "pushButton_HumCali");
     QTRY_COMPARE_WITH_TIMEOUT(harness.requests(0x52).size(), 1, 3000);
     QTRY_COMPARE(harness.requests(0x60).size(), 1);
     QCOMPARE(harness.commandsReceived().mid(0, 4), (QList<quint8>{0x63, 0x50, 0x52, 0x60}));
@@ -159,14 +162,7 @@ void TestPolling::boxDuringTheWaitHoldsBackTheTick()
         QTimer::singleShot(holdMsecs, box,
                            [box] { ModalBoxWatcher::press(box, QStringLiteral("取消")); });
     });
-    bool pressed = false;
-    QObject::connect(&harness.unit, &SimulatedUnit::frameReceived, &harness.window,
-                     [&](const QByteArray &frame) {
-                         if (!pressed && quint8(frame.at(1)) == 0x50) {
-                             pressed = true;
-                             clickSoon(harness.button("pushButton_reFactory"));
-                         }
-                     });
+    clickAtFirstTick(harness, "pushButton_reFactory");
     QTRY_COMPARE_WITH_TIMEOUT(harness.requests(0x60).size(), 1, 5000);
     QCOMPARE(harness.boxes.boxes().size(), 1);
     const qint64 held = harness.requests(0x60).first().msecs - harness.requests(0x50).first().msecs;
