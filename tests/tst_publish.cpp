@@ -65,13 +65,7 @@ void TestPublish::publish()
     Subscriber subscriber(broker, QStringLiteral("#"), QStringLiteral("tst-publish"));
     QVERIFY(subscriber.subscribed());
     QTemporaryDir scratch;
-    SimulatedUnit left;
-    SimulatedUnit right;
-    SimulatedUnit spare;
-    SimulatedUnit twin;
-    SimulatedUnit mute;
-    SimulatedUnit newcomer;
-    SimulatedUnit held;
+    SimulatedUnit left, right, spare, twin, mute, newcomer, held;
     for (SimulatedUnit *unit : {&left, &right, &spare, &twin, &held})
         unit->setDrift(false);
     mute.setSilent(true);
