@@ -6,7 +6,8 @@
 // The measured-value labels hold this until an answer writes them.
 static const QString kUntouched = QStringLiteral("untouched");
 
-static QByteArray measurement(quint8 command, const char *payloadHex)
+// A pack of the command carrying the payload written as hex digits.
+static QByteArray packWith(quint8 command, const char *payloadHex)
 {
     return SensorProtocol::pack(command, QByteArray::fromHex(payloadHex));
 }
@@ -47,7 +48,7 @@ void TestDecoding::measurements_data()
     QTest::newRow("0x50 without payload")
         << QByteArray::fromHex("2150038C") << QStringList{"0.00℃", "0.00%RH", "0.00kPa", same};
     QTest::newRow("short 0x60 zeroes oil")
-        << measurement(0x60, "00FD01C8") << QStringList{"25.30℃", "45.60%RH", "0.00kPa", "0.00℃"};
+        << packWith(0x60, "00FD01C8") << QStringList{"25.30℃", "45.60%RH", "0.00kPa", "0.00℃"};
 }
 
 void TestDecoding::measurements()
@@ -77,14 +78,11 @@ void TestDecoding::calibrationResults_data()
     const QString succeeded = QStringLiteral("标定成功");
     QTest::newRow("temperature") << QByteArray::fromHex("2151040189") << "label_TemCali"
                                  << "pushButton_temCali" << succeeded;
-    QTest::newRow("humidity") << SensorProtocol::pack(0x52, QByteArray::fromHex("01"))
-                              << "label_HumCali"
+    QTest::newRow("humidity") << packWith(0x52, "01") << "label_HumCali"
                               << "pushButton_HumCali" << succeeded;
-    QTest::newRow("pressure") << SensorProtocol::pack(0x53, QByteArray::fromHex("00"))
-                              << "label_AtmCali"
+    QTest::newRow("pressure") << packWith(0x53, "00") << "label_AtmCali"
                               << "pushButton_AtmCali" << failed;
-    QTest::newRow("oil is 0x61") << SensorProtocol::pack(0x61, QByteArray::fromHex("01"))
-                                 << "label_OilCali"
+    QTest::newRow("oil is 0x61") << packWith(0x61, "01") << "label_OilCali"
                                  << "pushButton_OilCali" << succeeded;
 }
 
@@ -123,7 +121,7 @@ void TestDecoding::factoryResetAnswerShowsSuccessEachTime()
 {
     WindowHarness harness;
     harness.decode(SensorProtocol::pack(0x56));
-    harness.decode(SensorProtocol::pack(0x56, QByteArray::fromHex("00")));
+    harness.decode(packWith(0x56, "00"));
     QCOMPARE(harness.boxes.boxes().size(), 2);
     for (const ModalBoxWatcher::Box &box : harness.boxes.boxes()) {
         QCOMPARE(box.title, QStringLiteral("提示"));
@@ -140,7 +138,7 @@ void TestDecoding::ignoredPacksChangeNothing_data()
     QTest::newRow("empty") << QByteArray();
     QTest::newRow("start byte only") << QByteArray::fromHex("21");
     QTest::newRow("unknown command 0x70") << QByteArray::fromHex("2170036C");
-    QTest::newRow("no 0x54 command") << SensorProtocol::pack(0x54, QByteArray::fromHex("01"));
+    QTest::newRow("no 0x54 command") << packWith(0x54, "01");
 }
 
 void TestDecoding::ignoredPacksChangeNothing()
