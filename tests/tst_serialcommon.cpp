@@ -139,14 +139,13 @@ void TestSerialCommon::cutting_data()
 
     // What the framing does with the bytes is tested on bytes; here, what the port and the line's
     // idle time add to it.
+    using Packs = QList<QByteArray>;
     const QByteArray poll = QByteArray::fromHex("2150038C");
     const QByteArray answer60 = SensorProtocol::pack(0x60, QByteArray::fromHex("00FD01C803F5FF9C"));
-    QTest::newRow("one piece") << QList<QByteArray>{poll} << 1 << QList<QByteArray>{poll};
-    QTest::newRow("split arrival")
-        << QList<QByteArray>{poll.left(2), poll.mid(2)} << 0 << QList<QByteArray>{poll};
+    QTest::newRow("one piece") << Packs{poll} << 1 << Packs{poll};
+    QTest::newRow("split arrival") << Packs{poll.left(2), poll.mid(2)} << 0 << Packs{poll};
     QTest::newRow("bad length given up when the line goes idle")
-        << QList<QByteArray>{QByteArray::fromHex("2150FF") + answer60} << 0
-        << QList<QByteArray>{answer60};
+        << Packs{QByteArray::fromHex("2150FF") + answer60} << 0 << Packs{answer60};
 }
 
 void TestSerialCommon::cutting()
