@@ -61,21 +61,15 @@ void TestCommands::calibrationPacks_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("pack");
 
-    QTest::newRow("23.46") << "lineEdit_TempCali"
-                           << "pushButton_temCali"
-                           << "23.46" << QByteArray::fromHex("21510500EA9F");
-    QTest::newRow("-1.25") << "lineEdit_TempCali"
-                           << "pushButton_temCali"
-                           << "-1.25" << QByteArray::fromHex("215105FFF496");
-    QTest::newRow("101.3") << "lineEdit_AtmCali"
-                           << "pushButton_AtmCali"
-                           << "101.3" << QByteArray::fromHex("21530503F58F");
-    QTest::newRow("45.5") << "lineEdit_HumCalio"
-                          << "pushButton_HumCali"
-                          << "45.5" << QByteArray::fromHex("21520501C7C0");
-    QTest::newRow("oil is 0x61") << "lineEdit_OilCali"
-                                 << "pushButton_OilCali"
-                                 << "2.3" << QByteArray::fromHex("216105001762");
+    const auto row = [](const char *name, const char *edit, const char *button, const char *text,
+                        const char *pack) {
+        QTest::newRow(name) << edit << button << text << QByteArray::fromHex(pack);
+    };
+    row("23.46", "lineEdit_TempCali", "pushButton_temCali", "23.46", "21510500EA9F");
+    row("-1.25", "lineEdit_TempCali", "pushButton_temCali", "-1.25", "215105FFF496");
+    row("101.3", "lineEdit_AtmCali", "pushButton_AtmCali", "101.3", "21530503F58F");
+    row("45.5", "lineEdit_HumCalio", "pushButton_HumCali", "45.5", "21520501C7C0");
+    row("oil is 0x61", "lineEdit_OilCali", "pushButton_OilCali", "2.3", "216105001762");
 }
 
 void TestCommands::calibrationPacks()
