@@ -1,13 +1,14 @@
 # Qt 5.15 for MinGW-w64, built once into its cache prefix: qtbase from Debian's source
 # package, QtSerialPort beside it.
 qt_version=5.15.8
-toolchain_revision=1
+toolchain_revision=2
 prefix=$cache/qt-$qt_version-mingw-$toolchain_revision
 stamp=$prefix/.complete
 host_bins=/usr/lib/qt5/bin
 
 # Debian's qtbase, configured for Windows with the host's moc, rcc and uic; only the libraries,
-# plugins and tools the program and its tests need are built.
+# plugins and tools the program and its tests need are built (Print Support because the trend's
+# plotting library links it).
 build_qtbase() {
     local work=$1 stage=$2
     use_deb_src
@@ -27,7 +28,7 @@ build_qtbase() {
         logged "$work/qtbase.log" make -j"$jobs" sub-src-qmake_all
         local dir
         for dir in 3rdparty/pcre2 corelib winmain testlib 3rdparty/harfbuzz-ng 3rdparty/libpng \
-            3rdparty/freetype gui platformsupport platformheaders widgets plugins/platforms/windows \
+            3rdparty/freetype gui platformsupport platformheaders widgets printsupport plugins/platforms/windows \
             plugins/platforms/offscreen plugins/platforms/minimal plugins/styles/windowsvista; do
             logged "$work/qtbase.log" make -C "src/$dir" -j"$jobs"
             logged "$work/qtbase.log" make -C "src/$dir" install INSTALL_ROOT="$stage"
