@@ -3,8 +3,8 @@
 # them under Wine against the native simulated unit.
 #
 #   ./scripts/windows.sh             everything
-#   ./scripts/windows.sh toolchain   only the caches: Qt and libmosquitto for Windows, the Wine 10
-#                                    root
+#   ./scripts/windows.sh toolchain   only the caches: Qt, libmosquitto and QCustomPlot for Windows,
+#                                    the Wine 10 root
 #   ./scripts/windows.sh wine-check  only the check under Wine, as root in a private mount
 #                                    namespace (what the script runs itself)
 #   ./scripts/windows.sh wine-root DIR   makes the Wine 10 root in DIR, as root in a private mount
@@ -18,8 +18,9 @@
 # Qt 5.15 for MinGW-w64 (qtbase from Debian's source package, QtSerialPort beside it) is built once
 # into a versioned cache outside the tree (CORVANE_WIN_CACHE, by default ~/.cache/corvane-win) and
 # reused; the build runs in a scratch folder and the prefix only appears, complete, at its end.
-# libmosquitto and OpenSSL, for corvane-cli publish, are cached the same way beside it, and so is
-# the Debian 13 root file system with Wine 10 that the check runs in.
+# libmosquitto and OpenSSL, for corvane-cli publish, QCustomPlot, which draws the window's trend,
+# and the Debian 13 root file system with Wine 10 that the check runs in are cached the same way
+# beside it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
@@ -28,6 +29,7 @@ cd "$(dirname "$0")/.."
 . scripts/windows/common.sh
 . scripts/windows/qt.sh
 . scripts/windows/mqtt.sh
+. scripts/windows/qcustomplot.sh
 . scripts/windows/wineroot.sh
 . scripts/windows/program.sh
 . scripts/windows/check.sh
@@ -48,6 +50,10 @@ if [ ! -f "$stamp" ]; then
 fi
 if [ ! -f "$mqtt_stamp" ]; then
     build_mqtt
+fi
+# Built against the Qt above.
+if [ ! -f "$qcustomplot_stamp" ]; then
+    build_qcustomplot
 fi
 if [ ! -f "$wine_root_stamp" ]; then
     build_wine_root

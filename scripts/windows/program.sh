@@ -5,9 +5,10 @@ build=$PWD/build/windows
 # The program and its packages, and a native simulated unit for the check under Wine.
 build_windows() {
     corvane_install_packages $CORVANE_BUILD_PACKAGES $CORVANE_HEADLESS_PACKAGES $windows_packages file
-    # A build configured against another Qt or libmosquitto keeps their paths in its cache. The
-    # preset's toolchain finds those this script caches, under the same CORVANE_WIN_CACHE.
+    # A build configured against another Qt, libmosquitto or QCustomPlot keeps their paths in its
+    # cache. The preset's toolchain finds those this script caches, under the same CORVANE_WIN_CACHE.
     if ! grep -qsx "Qt5Core_DIR:PATH=$prefix/lib/cmake/Qt5Core" "$build/CMakeCache.txt" ||
+        ! grep -qsx "QCustomPlot_DIR:PATH=$qcustomplot_prefix/lib/cmake/QCustomPlot" "$build/CMakeCache.txt" ||
         { grep -qF "$cache/mqtt-" "$build/CMakeCache.txt" &&
             ! grep -qF "$mqtt_prefix/" "$build/CMakeCache.txt"; }; then
         rm -rf "$build"
