@@ -128,12 +128,13 @@ click_at() {
 }
 
 # The Wine 10 root for this check: the cached root under a throwaway writable layer, with the
-# project tree, the Qt and compiler runtime the suites load, this check's scratch folder and the X
-# server's socket bound in at the same paths, and a /dev of its own with only the basic nodes and
-# this namespace's pseudo-terminals (no serial nodes, which Wine would map as COM ports too, and
-# opening those can block inside QSerialPort::open). "wine" and "wineserver" run in it, for this
-# script and for ctest (the windows preset's emulator is "wine"), with the modem-line library
-# (ptymodemlines.c beside this file) preloaded into every Wine process and into nothing else.
+# project tree, the Qt, QCustomPlot and compiler runtime the suites load, this check's scratch
+# folder and the X server's socket bound in at the same paths, and a /dev of its own with only the
+# basic nodes and this namespace's pseudo-terminals (no serial nodes, which Wine would map as COM
+# ports too, and opening those can block inside QSerialPort::open). "wine" and "wineserver" run in
+# it, for this script and for ctest (the windows preset's emulator is "wine"), with the modem-line
+# library (ptymodemlines.c beside this file) preloaded into every Wine process and into nothing
+# else.
 enter_wine_root() {
     local root=$scratch/root layer=$scratch/layer path node modem_lines=$scratch/libptymodemlines.so
     # The writable layer in memory: an overlay cannot be written to on every file system, and
@@ -142,7 +143,7 @@ enter_wine_root() {
     mount -t tmpfs tmpfs "$layer"
     mkdir "$layer/upper" "$layer/work"
     mount -t overlay overlay -o "lowerdir=$wine_root,upperdir=$layer/upper,workdir=$layer/work" "$root"
-    for path in "$PWD" "$prefix" "$scratch" /tmp/.X11-unix; do
+    for path in "$PWD" "$prefix" "$qcustomplot_prefix" "$scratch" /tmp/.X11-unix; do
         mkdir -p "$root$path"
         mount --bind "$path" "$root$path"
     done
@@ -211,7 +212,7 @@ wine_check() {
     mkdir "$scratch/runtime"
     cp "$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll)")"/*.dll \
         /usr/x86_64-w64-mingw32/lib/*.dll "$scratch/runtime"
-    WINEPATH="$(windows_path "$prefix/bin");$(windows_path "$scratch/runtime")" \
+    WINEPATH="$(windows_path "$prefix/bin");$(windows_path "$qcustomplot_prefix/bin");$(windows_path "$scratch/runtime")" \
         WINEQT_PLUGIN_PATH=$(windows_path "$prefix/plugins") WINEQT_QPA_PLATFORM=offscreen \
         ctest --test-dir "$build" --output-on-failure >"$scratch/suites.log" 2>&1 \
         || fail "the suites failed under Wine"
