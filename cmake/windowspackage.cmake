@@ -1,15 +1,20 @@
 # Windows: the programs in one folder with the DLLs they load beside them, as windeployqt lays
-# them out for a widgets program using QtSerialPort, packed as a zip and an NSIS installer.
+# them out for a widgets program using QtSerialPort and QCustomPlot, packed as a zip and an NSIS
+# installer.
 # scripts/windows.sh checks with objdump that every DLL the installed files import is either
 # installed here or a part of Windows, so a change in what the programs link shows there.
 install(TARGETS corvane corvane-sim RUNTIME DESTINATION .)
 
 # Qt's libraries, and the plugins Qt loads by name: the platform and the native style.
-foreach(module Core Gui Widgets SerialPort)
+foreach(module Core Gui Widgets SerialPort PrintSupport)
     install(FILES $<TARGET_FILE:Qt${QT_VERSION_MAJOR}::${module}> DESTINATION .)
 endforeach()
 install(FILES $<TARGET_FILE:Qt${QT_VERSION_MAJOR}::QWindowsIntegrationPlugin> DESTINATION platforms)
 install(FILES $<TARGET_FILE:Qt${QT_VERSION_MAJOR}::QWindowsVistaStylePlugin> DESTINATION styles)
+
+# QCustomPlot, which draws the window's trend (and links Print Support, above), from the prefix
+# its package configuration was found in.
+install(FILES $<TARGET_FILE:${corvane_plot_target}> DESTINATION .)
 
 # libmosquitto, which corvane-cli publishes with, and the OpenSSL it speaks TLS with, from the
 # prefix pkg-config found it in; scripts/windows.sh builds them so into its cache.
