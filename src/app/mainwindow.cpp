@@ -3,6 +3,7 @@
 #include "sensorprotocol.h"
 #include "serialcommon.h"
 #include "ui_mainwindowform.h"
+#include "windowmemory.h"
 
 #include <QDebug>
 #include <QEventLoop>
@@ -49,6 +50,8 @@ MainWindow::MainWindow(QWidget *parent)
     const auto poll = [this] { pollMeasurements(); };
     connect(pollTimer, &QTimer::timeout, pollTimer, poll, Qt::DirectConnection);
     connect(serial, &SerialCommon::serialPortLost, this, &MainWindow::onSerialPortLost);
+    // The menu bar, the trend and recording live around the form; the window owns them.
+    new WindowMemory(this, serial);
 }
 
 MainWindow::~MainWindow()

@@ -1,0 +1,93 @@
+#include "trendhistory.h"
+
+#include "readingformat.h"
+
+#include <QDateTime>
+
+#include <algorithm>
+
+TrendHistory::TrendHistory(int capacity)
+    : capacity(capacity)
+{ }
+
+void TrendHistory::append(const SensorProtocol::Reading &reading)
+{
+    Sample sample;
+    sample.msecs = reading.time.toMSecsSinceEpoch();
+    std::copy(std::begin(reading.tenths), std::end(reading.tenths), std::begin(sample.tenths));
+    // The ring grows as readings come, so that a short session holds no day's worth of memory.
+    if (count < capacity) {
+        ring.push_back(sample);
+        ++count;
+        return;
+    }
+    ring[size_t(first)] = sample;
+    first = (first + 1) % capacity;
+}
+
+bool TrendHistory::gapBefore(int index) const
+{
+    return index > 0 && at(index).msecs - at(index - 1).msecs > GapMsecs;
+}
+
+int TrendHistory::lowerBound(qint64 msecs) const
+{
+    int low = 0;
+    int high = count;
+    while (low < high) {
+        const int middle = low + (high - low) / 2;
+        if (at(middle).msecs < msecs)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return low;
+}
+
+int TrendHistory::nearest(qint64 msecs) const
+{
+    if (count == 0)
+        return -1;
+    const int after = lowerBound(msecs);
+    if (after == count)
+        return count - 1;
+    if (after == 0)
+        return 0;
+    return msecs - at(after - 1).msecs <= at(after).msecs - msecs ? after - 1 : after;
+}
+
+TrendHistory::Summaries TrendHistory::summarise(qint64 from, qint64 to) const
+{
+    Summaries summaries;
+    std::array<qint64, SensorProtocol::ChannelCount> sums{};
+    for (int i = lowerBound(from); i < count && at(i).msecs <= to; ++i) {
+        for (int channel = 0; channel < SensorProtocol::ChannelCount; ++channel) {
+            Summary &summary = summaries[size_t(channel)];
+            const int tenths = at(i).tenths[channel];
+            if (summary.count == 0 || tenths < summary.minimum)
+                summary.minimum = tenths;
+            if (summary.count == 0 || tenths > summary.maximum)
+                summary.maximum = tenths;
+            ++summary.count;
+            sums[size_t(channel)] += tenths;
+        }
+    }
+    for (int channel = 0; channel < SensorProtocol::ChannelCount; ++channel) {
+        Summary &summary = summaries[size_t(channel)];
+        if (summary.count > 0)
+            summary.mean = double(sums[size_t(channel)]) / summary.count;
+    }
+    return summaries;
+}
+
+QByteArray TrendHistory::csv(qint64 from, qint64 to) const
+{
+    QByteArray text = ReadingFormat::csvHeader() + '\n';
+    for (int i = lowerBound(from); i < count && at(i).msecs <= to; ++i) {
+        SensorProtocol::Reading reading;
+        reading.time = QDateTime::fromMSecsSinceEpoch(at(i).msecs);
+        std::copy(std::begin(at(i).tenths), std::end(at(i).tenths), std::begin(reading.tenths));
+        text += ReadingFormat::line(reading, ReadingFormat::Csv) + '\n';
+    }
+    return text;
+}
