@@ -45,10 +45,15 @@ windows_path() {
     printf 'Z:%s' "${path//\//\\}"
 }
 
-# The mean grey of a box of a window (WxH+X+Y), from a screenshot (some 20 ms): it changes when
-# something is drawn into an empty label or list.
+# The form's top in the window at 100 %: the menu bar above it. The form is 464 high.
+form_top=0
+
+# The mean grey of a box of the form in a window (WxH+X+Y of the form's 100 % layout), from a
+# screenshot (some 20 ms): it changes when something is drawn into an empty label or list.
 box_look() {
-    import -window "$1" -crop "$2" +repage -colorspace gray -format '%[fx:mean]' info:
+    local box=$2
+    import -window "$1" -crop "${box%+*}+$((${box##*+} + form_top))" +repage -colorspace gray \
+        -format '%[fx:mean]' info:
 }
 
 # The port list's box.
@@ -122,9 +127,9 @@ day_msecs() {
     echo $(((10#$hours * 60 + 10#$minutes) * 60000 + 10#${seconds%.*} * 1000 + 10#${seconds#*.}))
 }
 
-# Clicks at a point of a window, given as X Y of its 100 % layout.
+# Clicks at a point of the form in a window, given as X Y of the form's 100 % layout.
 click_at() {
-    xdotool mousemove --window "$1" "$2" "$3" click 1
+    xdotool mousemove --window "$1" "$2" $(($3 + form_top)) click 1
 }
 
 # The Wine 10 root for this check: the cached root under a throwaway writable layer, with the
@@ -233,6 +238,10 @@ wine_check() {
     window=$(corvane_window)
     shown=$(date +%s%N)
     echo "window shown $(((shown - started) / 1000000)) ms after the start"
+    local size
+    size=$(window_size "$window")
+    form_top=$((${size#*x} - 464))
+    ((form_top >= 0 && form_top < 60)) || fail "the window is $size, not the form's 774x464 and a menu bar"
     # The port list is filled 300 ms after the window shows: watch the list's box change, from
     # its look once the first paint has settled (two looks alike), not from a half-drawn one.
     local empty listed="" look
