@@ -24,9 +24,9 @@ build_windows() {
 }
 
 # DLLs that come with every Windows; anything else a deployed file imports must be deployed.
-system_dlls=" advapi32.dll d3d11.dll dwmapi.dll dxgi.dll gdi32.dll imm32.dll kernel32.dll mpr.dll
-    msvcrt.dll netapi32.dll ole32.dll oleaut32.dll setupapi.dll shell32.dll user32.dll userenv.dll
-    uxtheme.dll version.dll winmm.dll ws2_32.dll wtsapi32.dll "
+system_dlls=" advapi32.dll comdlg32.dll d3d11.dll dwmapi.dll dxgi.dll gdi32.dll imm32.dll kernel32.dll
+    mpr.dll msvcrt.dll netapi32.dll ole32.dll oleaut32.dll setupapi.dll shell32.dll user32.dll
+    userenv.dll uxtheme.dll version.dll winmm.dll winspool.drv ws2_32.dll wtsapi32.dll "
 system_dlls=" $(echo $system_dlls) "
 
 check_files() {
