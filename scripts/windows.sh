@@ -12,8 +12,9 @@
 #
 # It leaves build/windows/corvane-<version>-win64.zip (unzipped, the program runs) and the
 # installer build/windows/corvane-<version>-win64.exe, and screenshots of the program under
-# Wine in build/windows/corvane-wine.png (the unit's readings and a calibration's verdict), and
-# at 150 % display scaling in corvane-wine-150.png.
+# Wine in build/windows/corvane-wine.png (the unit's readings and a calibration's verdict),
+# corvane-wine-trend.png (the trend below them: the four curves, humidity's with the
+# calibration's step), and at 150 % display scaling in corvane-wine-150.png.
 #
 # Qt 5.15 for MinGW-w64 (qtbase from Debian's source package, QtSerialPort beside it) is built once
 # into a versioned cache outside the tree (CORVANE_WIN_CACHE, by default ~/.cache/corvane-win) and
