@@ -16,7 +16,7 @@ build_qcustomplot() {
     work=$(mktemp -d "$cache/qcustomplot-work.XXXXXX")
     trap 'rm -rf "$work"' EXIT
     local stage=$work/stage log=$work/qcustomplot.log
-    echo "Building QCustomPlot $qcustomplot_version for Windows into $qcustomplot_prefix (about 4 minutes)"
+    echo "Building QCustomPlot $qcustomplot_version for Windows into $qcustomplot_prefix (under a minute)"
     use_deb_src
     (cd "$work" && logged "$log" apt-get source qcustomplot)
     local src
