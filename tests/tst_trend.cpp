@@ -105,6 +105,22 @@ void TestTrend::readingsArriveEachSecondWithGaps()
     QTRY_VERIFY_WITH_TIMEOUT(air.size() >= before + 3, 5000);
     QVERIFY(std::isnan(air.at(before)->value));
     QVERIFY(!std::isnan(air.at(before + 1)->value));
+
+    // The exports: every reading in view as read writes it, and the plot as the screen shows it.
+    harness.unit.setSilent(true);
+    QTest::qWait(1200);
+    QTemporaryDir dir;
+    answerFileDialog(dir.filePath("trend.csv"));
+    action(harness, QStringLiteral("导出趋势数据…"))->trigger();
+    QFile data(dir.filePath("trend.csv"));
+    QVERIFY(data.open(QIODevice::ReadOnly));
+    const QByteArrayList lines = data.readAll().split('\n');
+    QCOMPARE(lines.first(), ReadingFormat::csvHeader());
+    QCOMPARE(lines.size(), 2 + air.size() - 1);
+    answerFileDialog(dir.filePath("trend.png"));
+    action(harness, QStringLiteral("导出趋势图…"))->trigger();
+    const QCustomPlot *plot = harness.window.findChild<QCustomPlot *>();
+    QCOMPARE(QImage(dir.filePath("trend.png")).size(), plot->size() * plot->devicePixelRatioF());
 }
 
 void TestTrend::recordingKeepsWholeLines()
