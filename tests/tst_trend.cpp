@@ -20,8 +20,11 @@ static void answerFileDialog(const QString &path)
         auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
         if (!dialog)
             return;
-        dialog->selectFile(path);
+        // Typed into the name field: selectFile() leaves a field that has the focus alone.
+        dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(path);
         static_cast<QDialog *>(dialog)->accept();
+        // Stopped now: a deletion may wait until after the next dialog has opened.
+        poll->stop();
         poll->deleteLater();
     });
     poll->start(20);
@@ -78,6 +81,13 @@ void TestTrend::trendGrowsTheWindowBelowTheForm()
     QTRY_VERIFY(harness.window.height() > height + 200);
     QCOMPARE(form->geometry(), formPlace);
     QCOMPARE(harness.window.height(), height + panel->height());
+
+    // A click on a name in the legend hides its curve, and the next start remembers it.
+    QCustomPlot *plot = panel->findChild<QCustomPlot *>();
+    QTest::mouseClick(plot, Qt::LeftButton, {},
+                      plot->legend->itemWithPlottable(plot->graph(2))->outerRect().center());
+    QVERIFY(!plot->graph(2)->visible() && plot->graph(1)->visible());
+    QVERIFY(!WindowHarness().window.findChild<QCustomPlot *>()->graph(2)->visible());
 
     action(harness, QStringLiteral("趋势图"))->trigger();
     QTRY_COMPARE(harness.window.height(), height);
