@@ -20,8 +20,11 @@ static void answerFileDialog(const QString &path)
         auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
         if (!dialog)
             return;
-        dialog->selectFile(path);
+        // Typed into the name field: selectFile() leaves a field that has the focus alone.
+        dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(path);
         static_cast<QDialog *>(dialog)->accept();
+        // Stopped now: a deletion may wait until after the next dialog has opened.
+        poll->stop();
         poll->deleteLater();
     });
     poll->start(20);
@@ -79,6 +82,13 @@ void TestTrend::trendGrowsTheWindowBelowTheForm()
     QCOMPARE(form->geometry(), formPlace);
     QCOMPARE(harness.window.height(), height + panel->height());
 
+    // A click on a name in the legend hides its curve, and the next start remembers it.
+    QCustomPlot *plot = panel->findChild<QCustomPlot *>();
+    QTest::mouseClick(plot, Qt::LeftButton, {},
+                      plot->legend->itemWithPlottable(plot->graph(2))->outerRect().center());
+    QVERIFY(!plot->graph(2)->visible() && plot->graph(1)->visible());
+    QVERIFY(!WindowHarness().window.findChild<QCustomPlot *>()->graph(2)->visible());
+
     action(harness, QStringLiteral("趋势图"))->trigger();
     QTRY_COMPARE(harness.window.height(), height);
     QCOMPARE(form->geometry(), formPlace);
@@ -105,6 +115,22 @@ void TestTrend::readingsArriveEachSecondWithGaps()
     QTRY_VERIFY_WITH_TIMEOUT(air.size() >= before + 3, 5000);
     QVERIFY(std::isnan(air.at(before)->value));
     QVERIFY(!std::isnan(air.at(before + 1)->value));
+
+    // The exports: every reading in view as read writes it, and the plot as the screen shows it.
+    harness.unit.setSilent(true);
+    QTest::qWait(1200);
+    QTemporaryDir dir;
+    answerFileDialog(dir.filePath("trend.csv"));
+    action(harness, QStringLiteral("导出趋势数据…"))->trigger();
+    QFile data(dir.filePath("trend.csv"));
+    QVERIFY(data.open(QIODevice::ReadOnly));
+    const QByteArrayList lines = data.readAll().split('\n');
+    QCOMPARE(lines.first(), ReadingFormat::csvHeader());
+    QCOMPARE(lines.size(), 2 + air.size() - 1);
+    answerFileDialog(dir.filePath("trend.png"));
+    action(harness, QStringLiteral("导出趋势图…"))->trigger();
+    const QCustomPlot *plot = harness.window.findChild<QCustomPlot *>();
+    QCOMPARE(QImage(dir.filePath("trend.png")).size(), plot->size() * plot->devicePixelRatioF());
 }
 
 void TestTrend::recordingKeepsWholeLines()

@@ -179,11 +179,8 @@ QWidget *TrendPanel::makeAxisControls()
             connect(*box, QOverload<double>::of(&QDoubleSpinBox::valueChanged), this,
                     &TrendPanel::refresh);
         }
-        // Fixing an axis starts from what it shows, so that nothing jumps.
+        // Fixing an axis starts from the range it shows, so that nothing jumps.
         connect(autoScale[axis], &QCheckBox::toggled, this, [this, axis](bool automatic) {
-            const QCPRange shown = valueAxes[axis]->range();
-            fixedFrom[axis]->setValue(std::floor(shown.lower * 10) / 10);
-            fixedTo[axis]->setValue(std::ceil(shown.upper * 10) / 10);
             fixedFrom[axis]->setEnabled(!automatic);
             fixedTo[axis]->setEnabled(!automatic);
             refresh();
@@ -350,6 +347,11 @@ void TrendPanel::fitValueAxes(const TrendHistory::Summaries &summaries)
         // A tenth of the spread, and at least one unit, keeps a flat line off the edges.
         const double margin = std::max((high - low) / 10, 1.0);
         valueAxes[axis]->setRange(low - margin, high + margin);
+        // The boxes show the automatic range, from which fixing it starts.
+        const QSignalBlocker blockFrom(fixedFrom[axis]);
+        const QSignalBlocker blockTo(fixedTo[axis]);
+        fixedFrom[axis]->setValue(std::floor((low - margin) * 10) / 10);
+        fixedTo[axis]->setValue(std::ceil((high + margin) * 10) / 10);
     }
 }
 

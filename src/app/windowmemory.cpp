@@ -153,8 +153,10 @@ void WindowMemory::showBelowForm(QWidget *part, bool show, int height)
     if (show) {
         // What grows below the form takes the window's new height; the form keeps its own.
         form->setMinimumHeight(window->isVisible() ? form->height() : formHeight);
+        // Showing the part may already grow the window to its least size.
+        const int before = window->height();
         part->show();
-        window->resize(window->width(), window->height() + height);
+        window->resize(window->width(), before + height);
         return;
     }
     const int shrink = part->height();
