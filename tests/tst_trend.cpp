@@ -101,9 +101,9 @@ void TestTrend::readingsArriveEachSecondWithGaps()
     harness.window.show();
     QVERIFY(harness.openUnit());
     QCPGraphDataContainer &air = *harness.window.findChild<QCustomPlot *>()->graph(0)->data();
-    QTRY_VERIFY_WITH_TIMEOUT(air.size() >= 3, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(air.size() >= 3, 10000);
     for (int i = 1; i < air.size(); ++i)
-        QVERIFY2(qAbs(air.at(i)->key - air.at(i - 1)->key - 1) < 0.3, "a reading a second");
+        QVERIFY2(qAbs(air.at(i)->key - air.at(i - 1)->key - 1) < 0.5, "a reading a second");
     QVERIFY(!std::isnan(air.at(0)->value));
 
     // Two unanswered seconds: the curve breaks instead of bridging them.
@@ -112,7 +112,7 @@ void TestTrend::readingsArriveEachSecondWithGaps()
     QTest::qWait(2500);
     QCOMPARE(air.size(), before);
     harness.unit.setSilent(false);
-    QTRY_VERIFY_WITH_TIMEOUT(air.size() >= before + 3, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(air.size() >= before + 3, 10000);
     QVERIFY(std::isnan(air.at(before)->value));
     QVERIFY(!std::isnan(air.at(before + 1)->value));
 
@@ -135,8 +135,9 @@ void TestTrend::readingsArriveEachSecondWithGaps()
 
 void TestTrend::recordingKeepsWholeLines()
 {
-    WindowHarness harness;
+    // Declared first, so that it outlives the unit that appends to it.
     QList<QByteArray> written;
+    WindowHarness harness;
     connect(&harness.unit, &SimulatedUnit::answerWritten, &harness.unit,
             [&written](const QByteArray &bytes) { written << bytes; });
     QTemporaryDir dir;
@@ -157,7 +158,7 @@ void TestTrend::recordingKeepsWholeLines()
         file.close();
         return lines;
     };
-    QTRY_VERIFY_WITH_TIMEOUT(rows().size() >= 5, 6000);
+    QTRY_VERIFY_WITH_TIMEOUT(rows().size() >= 5, 10000);
     QVERIFY(harness.window.findChild<QLabel *>()->text().contains(QStringLiteral("bench.csv")));
 
     // A full disk: the recording stops at once with whole lines and says why, once.
@@ -166,7 +167,7 @@ void TestTrend::recordingKeepsWholeLines()
     getrlimit(RLIMIT_FSIZE, &normal);
     rlimit small{rlim_t(QFileInfo(path).size() + 100), normal.rlim_max};
     setrlimit(RLIMIT_FSIZE, &small);
-    QTRY_COMPARE_WITH_TIMEOUT(record->text(), QStringLiteral("开始记录…"), 6000);
+    QTRY_COMPARE_WITH_TIMEOUT(record->text(), QStringLiteral("开始记录…"), 10000);
     setrlimit(RLIMIT_FSIZE, &normal);
     QTRY_COMPARE(harness.boxes.boxes().size(), 1);
     QVERIFY(harness.boxes.texts().at(0).contains(path));
