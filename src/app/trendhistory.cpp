@@ -8,14 +8,16 @@
 
 TrendHistory::TrendHistory(int capacity)
     : capacity(capacity)
-{ }
+{
+    // Taken once and filled as readings come: pages not yet written cost no memory.
+    ring.reserve(size_t(capacity));
+}
 
 void TrendHistory::append(const SensorProtocol::Reading &reading)
 {
     Sample sample;
     sample.msecs = reading.time.toMSecsSinceEpoch();
     std::copy(std::begin(reading.tenths), std::end(reading.tenths), std::begin(sample.tenths));
-    // The ring grows as readings come, so that a short session holds no day's worth of memory.
     if (count < capacity) {
         ring.push_back(sample);
         ++count;

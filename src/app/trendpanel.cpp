@@ -37,6 +37,11 @@ const char *const kAxisUnits[3] = {"℃", "%RH", "kPa"};
 // What a 16-bit field can carry, in the axis's unit: temperatures are signed words.
 const double kAxisLimits[3][2] = {{-3276.8, 3276.7}, {0, 6553.5}, {0, 6553.5}};
 
+// Readings that leave the curves between two compactions of their storage.
+const int kCompactEvery = 3600;
+// A day of readings, the hour that leaves before a compaction, and as many gaps.
+const int kCurvePoints = TrendHistory::DayOfReadings + 2 * kCompactEvery;
+
 double keyOf(qint64 msecs)
 {
     return msecs / 1000.0;
@@ -101,6 +106,12 @@ TrendPanel::TrendPanel(const TrendHistory &history, QWidget *parent)
                                                      QString::fromUtf8(curve.unit)));
         // Oil temperature shares its axis and a warm hue with the air's; dashes tell them apart.
         graph->setPen(QPen(QColor(curve.colour), 2, channel == 3 ? Qt::DashLine : Qt::SolidLine));
+        // Room for a day and the points that leave before the next compaction, taken once, so
+        // that a full history does not make the curves' storage grow by doubling.
+        QVector<QCPGraphData> room;
+        room.reserve(kCurvePoints);
+        graph->data()->set(room, true);
+        graph->data()->setAutoSqueeze(false);
         graphs[channel] = graph;
     }
     // The legend in a row of its own above the curves, so that it never hides one.
@@ -111,11 +122,9 @@ TrendPanel::TrendPanel(const TrendHistory &history, QWidget *parent)
     plot->legend->setFillOrder(QCPLayoutGrid::foColumnsFirst);
     plot->legend->setBorderPen(Qt::NoPen);
     plot->plotLayout()->setRowStretchFactor(0, 0.001);
-    // The cursor has a layer of its own, redrawn alone as the mouse moves.
-    plot->addLayer(QStringLiteral("cursor"));
-    plot->layer(QStringLiteral("cursor"))->setMode(QCPLayer::lmBuffered);
+    // The cursor is on the plot's own buffered top layer, redrawn alone as the mouse moves.
     cursorLine = new QCPItemStraightLine(plot);
-    cursorLine->setLayer(QStringLiteral("cursor"));
+    cursorLine->setLayer(QStringLiteral("overlay"));
     cursorLine->setPen(QPen(Qt::gray, 1, Qt::DotLine));
     cursorLine->setVisible(false);
     plot->setMouseTracking(true);
@@ -181,6 +190,11 @@ QWidget *TrendPanel::makeAxisControls()
         }
         // Fixing an axis starts from the range it shows, so that nothing jumps.
         connect(autoScale[axis], &QCheckBox::toggled, this, [this, axis](bool automatic) {
+            const QCPRange shown = valueAxes[axis]->range();
+            const QSignalBlocker blockFrom(fixedFrom[axis]);
+            const QSignalBlocker blockTo(fixedTo[axis]);
+            fixedFrom[axis]->setValue(std::floor(shown.lower * 10) / 10);
+            fixedTo[axis]->setValue(std::ceil(shown.upper * 10) / 10);
             fixedFrom[axis]->setEnabled(!automatic);
             fixedTo[axis]->setEnabled(!automatic);
             refresh();
@@ -212,8 +226,15 @@ void TrendPanel::takeNewest()
         return;
     addSample(history.size() - 1);
     if (history.isFull()) {
-        for (QCPGraph *graph : graphs)
+        // The curves keep the space of the points that leave them until compacted, once an hour.
+        const bool compact = ++leftSinceCompaction == kCompactEvery;
+        for (QCPGraph *graph : graphs) {
             graph->data()->removeBefore(keyOf(history.at(0).msecs));
+            if (compact)
+                graph->data()->squeeze(true, false);
+        }
+        if (compact)
+            leftSinceCompaction = 0;
     }
     if (following)
         follow();
@@ -347,11 +368,6 @@ void TrendPanel::fitValueAxes(const TrendHistory::Summaries &summaries)
         // A tenth of the spread, and at least one unit, keeps a flat line off the edges.
         const double margin = std::max((high - low) / 10, 1.0);
         valueAxes[axis]->setRange(low - margin, high + margin);
-        // The boxes show the automatic range, from which fixing it starts.
-        const QSignalBlocker blockFrom(fixedFrom[axis]);
-        const QSignalBlocker blockTo(fixedTo[axis]);
-        fixedFrom[axis]->setValue(std::floor((low - margin) * 10) / 10);
-        fixedTo[axis]->setValue(std::ceil((high + margin) * 10) / 10);
     }
 }
 
@@ -372,5 +388,5 @@ void TrendPanel::showCursor(int x)
     cursorLine->point1->setCoords(key, 0);
     cursorLine->point2->setCoords(key, 1);
     cursorLine->setVisible(true);
-    plot->layer(QStringLiteral("cursor"))->replot();
+    plot->layer(QStringLiteral("overlay"))->replot();
 }

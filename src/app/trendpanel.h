@@ -72,6 +72,7 @@ private:
     QPushButton *followButton;
     QLabel *cursorText;
     QLabel *summaryText[SensorProtocol::ChannelCount];
+    int leftSinceCompaction = 0;
     bool following = true;
     bool adjusting = false;
 };
