@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QString>
+#include <QtGlobal>
 
 // Where a command's data lines go: a file appended to, stdout, or stderr. A line is written whole
 // or not at all: when a write fails (a full disk, a size limit) a file is cut back to its size
@@ -37,7 +38,10 @@ private:
     QString error;
     bool empty = true;
     bool needsNewline = false;
+#ifdef Q_OS_WIN
+    // A Windows console, written as UTF-16.
     bool console = false;
+#endif
 };
 
 #endif // LINEOUTPUT_H
