@@ -81,8 +81,13 @@ int main(int argc, char *argv[])
     }
     run.workDir = work.path();
 
-    const auto environment = [](const char *platform, bool mitShm = true) {
+    // The window keeps whether its trend is shown, and more, in its settings: the children read
+    // an empty folder of their own instead of the user's, so that every run starts the same.
+    const QString settings = run.workFile(QStringLiteral("config"));
+    QDir().mkpath(settings);
+    const auto environment = [&settings](const char *platform, bool mitShm = true) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), settings);
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QLatin1String(platform));
         if (!mitShm)
             environment.insert(QStringLiteral("QT_XCB_NO_MITSHM"), QStringLiteral("1"));
