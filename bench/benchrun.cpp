@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QThread>
 
 #include <cstdio>
 
@@ -44,6 +45,25 @@ bool BenchRun::finished(QProcess &child, int timeoutMsecs)
         return false;
     }
     return child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
+}
+
+StampLines::Unit BenchRun::startUnit(QProcess &unit, const QString &name,
+                                     const QStringList &arguments) const
+{
+    start(unit, "bench_unit", arguments, QProcessEnvironment::systemEnvironment(), name);
+    for (int waited = 0; waited < 5000; waited += 10) {
+        QThread::msleep(10);
+        const auto ptys = StampLines::read<StampLines::Unit>(output(name + ".out"));
+        if (!ptys.isEmpty())
+            return ptys.first();
+    }
+    return {};
+}
+
+bool BenchRun::stopUnit(QProcess &unit)
+{
+    unit.closeWriteChannel();
+    return finished(unit, 10000);
 }
 
 void BenchRun::printTable() const
@@ -97,6 +117,16 @@ qint64 residentKiB(qint64 pid)
         }
     }
     return 0;
+}
+
+double perSecond(const StampLines::Usage &usage, qint64 count)
+{
+    return usage.to > usage.from ? double(count) * 1e9 / double(usage.to - usage.from) : 0;
+}
+
+double cpuPercent(const StampLines::Usage &usage)
+{
+    return perSecond(usage, usage.cpuNanos) / 1e7;
 }
 
 QString number(double value, int decimals)

@@ -1,6 +1,8 @@
 #ifndef BENCHRUN_H
 #define BENCHRUN_H
 
+#include "stamplines.h"
+
 #include <QProcess>
 #include <QStringList>
 #include <QVector>
@@ -43,6 +45,12 @@ public:
                const QString &stderrPath = {}) const;
     // Waits for a started program, killing it after timeoutMsecs; true when it exited with 0.
     static bool finished(QProcess &child, int timeoutMsecs);
+    // Starts bench_unit, the simulated unit of the polling runs, in a process of its own, and
+    // waits for its pseudo-terminals; an empty record when it printed none.
+    StampLines::Unit startUnit(QProcess &unit, const QString &name,
+                               const QStringList &arguments = {}) const;
+    // The unit prints its stamps and quits when its standard input closes.
+    static bool stopUnit(QProcess &unit);
     void printTable() const;
 };
 
@@ -55,6 +63,10 @@ struct ProcessUsage
 };
 ProcessUsage processUsage(qint64 pid);
 qint64 residentKiB(qint64 pid);
+
+// A count over a measured stretch, per second; the stretch's CPU time in % of a core.
+double perSecond(const StampLines::Usage &usage, qint64 count);
+double cpuPercent(const StampLines::Usage &usage);
 
 QString number(double value, int decimals);
 // The measured cost over the floor's, "—" without a floor.
