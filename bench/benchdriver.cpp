@@ -1,6 +1,7 @@
 // corvane-bench: runs every benchmark side by side with its floor and prints one table.
 //   corvane-bench [--quick] [--runs N] [--poll-seconds N] [--only PARTS] [--keep]
-// --only runs some of the parts (startup, polling, cutting, cli, publish), comma-separated.
+// --only runs some of the parts (startup, polling, cutting, cli, publish, trend),
+// comma-separated.
 // --keep leaves the children's output (every stamp and request) in the work folder it names.
 // The Xvfb rows need a display (DISPLAY set, as under xvfb-run); offscreen rows need none.
 
@@ -44,10 +45,10 @@ int main(int argc, char *argv[])
           "and a 20 s outage."},
          {"runs", "Start-up runs of each program.", "N"},
          {"poll-seconds", "Seconds of polling per platform.", "N"},
-         {"only", "Only these parts: startup, polling, cutting, cli, publish.", "PARTS"},
+         {"only", "Only these parts: startup, polling, cutting, cli, publish, trend.", "PARTS"},
          {"keep", "Keep the children's output."}});
     parser.process(app);
-    const QStringList parts = {"startup", "polling", "cutting", "cli", "publish"};
+    const QStringList parts = {"startup", "polling", "cutting", "cli", "publish", "trend"};
     const QStringList only = parser.value("only").split(',', Qt::SkipEmptyParts);
     for (const QString &part : only) {
         if (!parts.contains(part)) {
@@ -132,6 +133,8 @@ int main(int argc, char *argv[])
         measureCli(run);
     if (wanted("publish"))
         measurePublish(run);
+    if (wanted("trend"))
+        measureTrend(run, platforms);
 
     const double loadBefore = load[0];
     ::getloadavg(load, 3);

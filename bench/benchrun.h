@@ -106,5 +106,7 @@ void measureCutting(BenchRun &run);
 void measureCli(BenchRun &run);
 // measurepublish.cpp
 void measurePublish(BenchRun &run);
+// measuretrend.cpp: the replot offscreen.
+void measureTrend(BenchRun &run, const QVector<Platform> &platforms);
 
 #endif // BENCHRUN_H
