@@ -106,7 +106,7 @@ void measureCutting(BenchRun &run);
 void measureCli(BenchRun &run);
 // measurepublish.cpp
 void measurePublish(BenchRun &run);
-// measuretrend.cpp: the replot offscreen.
+// measuretrend.cpp: the replot offscreen, the rest on every platform.
 void measureTrend(BenchRun &run, const QVector<Platform> &platforms);
 
 #endif // BENCHRUN_H

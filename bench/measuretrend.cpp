@@ -1,4 +1,5 @@
-// 8. The trend: its panel redrawing a day of readings.
+// 8. The trend: its panel redrawing a day of readings, and the window's CPU while polling with the
+// trend shown beside the same window with it hidden.
 
 #include "benchrun.h"
 #include "stamplines.h"
@@ -68,10 +69,52 @@ void measureReplot(BenchRun &run, const Platform &platform)
                          .arg(plot.points));
 }
 
+// Two windows at once, each polling a unit of its own: one shows its trend, the other does not.
+void measureShownAndHidden(BenchRun &run, const Platform &platform)
+{
+    const char *const trends[2] = {"shown", "hidden"};
+    QProcess units[2];
+    QProcess windows[2];
+    bool ok = true;
+    for (int k = 0; k < 2; ++k) {
+        const QString name = platform.tag + QStringLiteral("-trend-") + trends[k];
+        const QString pty = run.startUnit(units[k], name + QStringLiteral("-unit")).pty;
+        QStringList arguments = {pty, QString::number(run.settleMsecs),
+                                 QString::number(run.pollMsecs)};
+        if (k == 0)
+            arguments.append(QStringLiteral("trend"));
+        run.start(windows[k], "bench_poll_window", arguments, ownSettings(run, platform, name),
+                  name);
+        ok = ok && !pty.isEmpty();
+    }
+    StampLines::Usage usage[2];
+    for (int k = 0; k < 2; ++k) {
+        ok = BenchRun::finished(windows[k], run.pollMsecs + run.settleMsecs + 30000) && ok;
+        ok = BenchRun::stopUnit(units[k]) && ok;
+        const QString name = platform.tag + QStringLiteral("-trend-") + trends[k];
+        usage[k] = StampLines::read<StampLines::Usage>(run.output(name + ".out")).value(0);
+        ok = ok && usage[k].to > usage[k].from;
+    }
+    const double shown = cpuPercent(usage[0]);
+    const double hidden = cpuPercent(usage[1]);
+    const QString over =
+        QStringLiteral(" over %1 s").arg(number(double(usage[0].to - usage[0].from) / 1e9, 0));
+    run.rows.append({"8 CPU while polling, trend shown", platform.name,
+                     ok ? number(shown, 3) + " %" + over : "run failed",
+                     number(hidden, 3) + " % (trend hidden)", ratioText(shown, hidden),
+                     "≤ 1.5× trend hidden", verdict(ok && shown <= 1.5 * hidden)});
+}
+
 } // namespace
 
 void measureTrend(BenchRun &run, const QVector<Platform> &platforms)
 {
     std::fprintf(stderr, "corvane-bench: the trend's replot\n");
     measureReplot(run, platforms.first());
+    for (const Platform &platform : platforms) {
+        std::fprintf(stderr,
+                     "corvane-bench: polling for %d s with the trend shown and hidden, %s\n",
+                     run.pollMsecs / 1000, qPrintable(platform.name));
+        measureShownAndHidden(run, platform);
+    }
 }
