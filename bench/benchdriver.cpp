@@ -1,5 +1,6 @@
 // corvane-bench: runs every benchmark side by side with its floor and prints one table.
 //   corvane-bench [--quick] [--runs N] [--poll-seconds N] [--only PARTS] [--keep]
+//                 [--baseline DIR [--baseline-name NAME]]
 // --only runs some of the parts (startup, polling, cutting, cli, publish, trend),
 // comma-separated.
 // --keep leaves the children's output (every stamp and request) in the work folder it names.
@@ -46,7 +47,12 @@ int main(int argc, char *argv[])
          {"runs", "Start-up runs of each program.", "N"},
          {"poll-seconds", "Seconds of polling per platform.", "N"},
          {"only", "Only these parts: startup, polling, cutting, cli, publish, trend.", "PARTS"},
-         {"keep", "Keep the children's output."}});
+         {"keep", "Keep the children's output."},
+         {"baseline",
+          "The window before the trend: the folder of its bench programs (scripts/bench.sh "
+          "builds them).",
+          "DIR"},
+         {"baseline-name", "What the table calls that window.", "NAME", "baseline"}});
     parser.process(app);
     const QStringList parts = {"startup", "polling", "cutting", "cli", "publish", "trend"};
     const QStringList only = parser.value("only").split(',', Qt::SkipEmptyParts);
@@ -75,6 +81,9 @@ int main(int argc, char *argv[])
     if (parser.isSet("poll-seconds"))
         run.pollMsecs = parser.value("poll-seconds").toInt() * 1000;
     run.binDir = app.applicationDirPath();
+    if (parser.isSet("baseline"))
+        run.baselineDir = QDir(parser.value("baseline")).absolutePath();
+    run.baselineName = parser.value("baseline-name");
     QTemporaryDir work(QDir::tempPath() + QStringLiteral("/corvane-bench.XXXXXX"));
     if (!work.isValid()) {
         std::fprintf(stderr, "corvane-bench: %s\n", qPrintable(work.errorString()));

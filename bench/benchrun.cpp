@@ -6,11 +6,9 @@
 
 #include <cstdio>
 
-QString BenchRun::binary(const char *name) const
+QString BenchRun::binary(const QString &name) const
 {
-    if (QDir::isAbsolutePath(QLatin1String(name)))
-        return QLatin1String(name);
-    return binDir + QLatin1Char('/') + QLatin1String(name);
+    return QDir::isAbsolutePath(name) ? name : binDir + QLatin1Char('/') + name;
 }
 
 QString BenchRun::workFile(const QString &name) const
@@ -24,7 +22,7 @@ QByteArray BenchRun::output(const QString &name) const
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-void BenchRun::start(QProcess &child, const char *program, const QStringList &arguments,
+void BenchRun::start(QProcess &child, const QString &program, const QStringList &arguments,
                      const QProcessEnvironment &environment, const QString &name,
                      const QString &stderrPath) const
 {

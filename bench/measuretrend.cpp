@@ -1,5 +1,6 @@
-// 8. The trend: its panel redrawing a day of readings, and the window's CPU while polling with the
-// trend shown beside the same window with it hidden.
+// 8. The trend: its panel redrawing a day of readings, the window's CPU while polling with the
+// trend shown beside the same window with it hidden, and, held against the window before the
+// trend (--baseline), the start-up with the trend hidden.
 
 #include "benchrun.h"
 #include "stamplines.h"
@@ -105,6 +106,40 @@ void measureShownAndHidden(BenchRun &run, const Platform &platform)
                      "≤ 1.5× trend hidden", verdict(ok && shown <= 1.5 * hidden)});
 }
 
+// The window before the trend's program of that name, empty without --baseline.
+QString baselineProgram(const BenchRun &run, const char *name)
+{
+    return run.baselineDir.isEmpty() ? QString()
+                                     : QDir(run.baselineDir).absoluteFilePath(QLatin1String(name));
+}
+
+void addNoBaselineRow(BenchRun &run, const char *figure, const Platform &platform)
+{
+    run.rows.append({figure, platform.name, "not run: no --baseline", "", "", "", "not run"});
+}
+
+void measureStartupAgainstBaseline(BenchRun &run, const Platform &platform)
+{
+    const QString before = baselineProgram(run, "bench_startup_corvane");
+    if (before.isEmpty()) {
+        addNoBaselineRow(run, "8 start-up to first paint, trend hidden", platform);
+        return;
+    }
+    const StartupPair pair =
+        startupPair(run, platform, {QStringLiteral("bench_startup_corvane"), before});
+    const QString failed =
+        pair.failures ? QStringLiteral(" (%1 runs failed)").arg(pair.failures) : QString();
+    run.rows.append({"8 start-up to first paint, trend hidden, wall", platform.name,
+                     number(pair.wallMsecs[0], 1) + " ms" + failed,
+                     number(pair.wallMsecs[1], 1) + " ms (" + run.baselineName + ")",
+                     ratioText(pair.wallMsecs[0], pair.wallMsecs[1]), "≤ 1.05× " + run.baselineName,
+                     verdict(!pair.failures && pair.wallMsecs[0] <= 1.05 * pair.wallMsecs[1])});
+    run.rows.append({"8 start-up to first paint, trend hidden, peak RSS", platform.name,
+                     number(pair.peakMiB[0], 1) + " MiB",
+                     number(pair.peakMiB[1], 1) + " MiB (" + run.baselineName + ")",
+                     ratioText(pair.peakMiB[0], pair.peakMiB[1]), "—", "info"});
+}
+
 } // namespace
 
 void measureTrend(BenchRun &run, const QVector<Platform> &platforms)
@@ -116,5 +151,10 @@ void measureTrend(BenchRun &run, const QVector<Platform> &platforms)
                      "corvane-bench: polling for %d s with the trend shown and hidden, %s\n",
                      run.pollMsecs / 1000, qPrintable(platform.name));
         measureShownAndHidden(run, platform);
+    }
+    for (const Platform &platform : platforms) {
+        std::fprintf(stderr, "corvane-bench: start-up with the trend hidden against %s, %s\n",
+                     qPrintable(run.baselineName), qPrintable(platform.name));
+        measureStartupAgainstBaseline(run, platform);
     }
 }
