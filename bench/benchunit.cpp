@@ -9,7 +9,13 @@
 // It asks for real-time scheduling: a write to the pseudo-terminal wakes the window, which would
 // otherwise often preempt the unit between its write() and its time stamp, so that the stamp came
 // after the window had already shown the answer.
+//
+// bench_unit flood <answers>: once it has answered the connection check, the unit falls silent
+// and writes that many 0x60 answers as fast as the window takes them, so that the window's
+// history fills without waiting for it; it keeps no stamps. Every reading is positive but the
+// last answer's oil temperature, Flood::LastOilTenths (flood.h).
 
+#include "flood.h"
 #include "monotonic.h"
 #include "sensorprotocol.h"
 #include "simulatedunit.h"
@@ -20,6 +26,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
 #include <sched.h>
 #include <unistd.h>
 
@@ -40,6 +47,22 @@ bool isMeasurement(const QByteArray &bytes)
     return bytes.size() > 1 && (quint8(bytes.at(1)) == 0x50 || quint8(bytes.at(1)) == 0x60);
 }
 
+// The flood's answers, a thousand to a write; the readings wander over a few degrees and percent.
+QByteArrayList floodOf(int answers)
+{
+    QByteArrayList writes;
+    for (int k = 0; k < answers; ++k) {
+        if (k % 1000 == 0)
+            writes.append(QByteArray());
+        const int oil = k == answers - 1 ? Flood::LastOilTenths : 500 + k % 250;
+        QByteArray payload;
+        for (const int tenths : {150 + k % 200, 400 + k % 300, 1000 + k % 30, oil})
+            payload += words(tenths, 1);
+        writes.last() += SensorProtocol::pack(0x60, payload);
+    }
+    return writes;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -49,6 +72,12 @@ int main(int argc, char *argv[])
     priority.sched_priority = 10;
     const bool realtime = ::sched_setscheduler(0, SCHED_FIFO, &priority) == 0;
 
+    const int floodAnswers =
+        argc == 3 && argv[1] == QByteArrayLiteral("flood") ? std::atoi(argv[2]) : 0;
+    if (argc != 1 && floodAnswers <= 0) {
+        std::fprintf(stderr, "usage: bench_unit [flood <answers>]\n");
+        return 2;
+    }
     SimulatedUnit unit;
     SimulatedUnit stimulus;
     if (!unit.openPty() || !stimulus.openPty())
@@ -75,6 +104,16 @@ int main(int argc, char *argv[])
             unit.setReading(channel, 100 + serial);
     });
     QObject::connect(&unit, &SimulatedUnit::answerWritten, [&](const QByteArray &bytes) {
+        if (floodAnswers > 0) {
+            // Written once the unit has finished with the answer it is writing.
+            if (bytes.size() > 1 && quint8(bytes.at(1)) == SensorProtocol::ConnectionCheck)
+                QTimer::singleShot(0, &unit, [&] {
+                    unit.setSilent(true);
+                    for (const QByteArray &write : floodOf(floodAnswers))
+                        unit.sendRaw(write);
+                });
+            return;
+        }
         const qint64 now = monotonicNanos();
         written.append({QStringLiteral("answer"), now, bytes});
         if (!isMeasurement(bytes))

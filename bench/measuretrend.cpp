@@ -1,6 +1,6 @@
 // 8. The trend: its panel redrawing a day of readings, the window's CPU while polling with the
 // trend shown beside the same window with it hidden, and, held against the window before the
-// trend (--baseline), the start-up with the trend hidden.
+// trend (--baseline), the start-up with the trend hidden and the peak RSS with a day of history.
 
 #include "benchrun.h"
 #include "stamplines.h"
@@ -10,6 +10,7 @@
 #include <QMap>
 
 #include <cstdio>
+#include <iterator>
 
 namespace {
 
@@ -140,6 +141,71 @@ void measureStartupAgainstBaseline(BenchRun &run, const Platform &platform)
                      ratioText(pair.peakMiB[0], pair.peakMiB[1]), "—", "info"});
 }
 
+// Windows filled by bench_unit's flood through their own links, in rounds whose order turns: the
+// window before the trend, and today's with the trend never shown, with a day's answers (its
+// history just full) and with three days' (the oldest readings leaving for two days).
+void measureMemoryAgainstBaseline(BenchRun &run, const Platform &platform)
+{
+    const QString before = baselineProgram(run, "bench_fill_window");
+    if (before.isEmpty()) {
+        addNoBaselineRow(run, "8 peak RSS, a day of history", platform);
+        return;
+    }
+    const int day = 86400;
+    const struct
+    {
+        QString program;
+        int answers;
+        bool trend;
+    } fills[] = {{before, 3 * day, false},
+                 {QStringLiteral("bench_fill_window"), 3 * day, false},
+                 {QStringLiteral("bench_fill_window"), day, true},
+                 {QStringLiteral("bench_fill_window"), 3 * day, true}};
+    const int kinds = int(std::size(fills));
+    QVector<double> peakMiB[kinds];
+    bool ok = true;
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < kinds; ++i) {
+            const int k = (i + round) % kinds;
+            const QString name = QStringLiteral("trend-fill-%1-%2").arg(k).arg(round);
+            QProcess unit;
+            const QString pty =
+                run.startUnit(unit, name + QStringLiteral("-unit"),
+                              {QStringLiteral("flood"), QString::number(fills[k].answers)})
+                    .pty;
+            QStringList arguments = {pty};
+            if (fills[k].trend)
+                arguments.append(QStringLiteral("trend"));
+            QProcess window;
+            // The link's trace, a line per answer, is not kept.
+            run.start(window, fills[k].program, arguments, ownSettings(run, platform, name), name,
+                      QStringLiteral("/dev/null"));
+            ok = BenchRun::finished(window, 600000) && BenchRun::stopUnit(unit) && ok;
+            const StampLines::Memory memory =
+                StampLines::read<StampLines::Memory>(run.output(name + ".out")).value(0);
+            ok = ok && memory.readings == (k == 0 ? 0 : day);
+            peakMiB[k].append(double(memory.peakKiB) / 1024);
+        }
+    }
+    const double reference = median(peakMiB[0]);
+    const QString referenceText =
+        number(reference, 1) + " MiB (" + run.baselineName + ", 3 days' answers)";
+    const auto grown = [&](int k) { return (median(peakMiB[k]) - reference) * 1024 * 1024; };
+    const auto growthText = [&](int k) {
+        return (grown(k) < 0 ? "" : "+") + number(grown(k) / 1e6, 1) + " MB";
+    };
+    const char *figures[] = {nullptr, "8 peak RSS, 3 days' answers, trend never shown",
+                             "8 peak RSS, 1 day's answers (history just full), trend shown",
+                             "8 peak RSS, 3 days' answers (history full), trend shown"};
+    for (int k = 1; k < kinds; ++k) {
+        const bool target = k == kinds - 1;
+        run.rows.append({figures[k], platform.name,
+                         ok ? number(median(peakMiB[k]), 1) + " MiB" : "run failed", referenceText,
+                         growthText(k), target ? "≤ " + run.baselineName + " + 12 MB" : "—",
+                         target ? verdict(ok && grown(k) <= 12e6) : "info"});
+    }
+}
+
 } // namespace
 
 void measureTrend(BenchRun &run, const QVector<Platform> &platforms)
@@ -157,4 +223,7 @@ void measureTrend(BenchRun &run, const QVector<Platform> &platforms)
                      qPrintable(run.baselineName), qPrintable(platform.name));
         measureStartupAgainstBaseline(run, platform);
     }
+    std::fprintf(stderr, "corvane-bench: a day of history against %s\n",
+                 qPrintable(run.baselineName));
+    measureMemoryAgainstBaseline(run, platforms.first());
 }

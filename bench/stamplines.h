@@ -127,6 +127,14 @@ struct Plot
     auto fields() { return std::tie(panelWidth, panelHeight, plotWidth, plotHeight, points); }
 };
 
+// "memory <peak KiB> <readings>": a window's peak RSS and how many readings its history holds.
+struct Memory
+{
+    static constexpr char kind[] = "memory";
+    qint64 peakKiB = 0, readings = 0;
+    auto fields() { return std::tie(peakKiB, readings); }
+};
+
 template <typename Record>
 void print(std::FILE *out, Record record)
 {
