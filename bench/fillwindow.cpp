@@ -1,9 +1,11 @@
-// bench_fill_window <port> [trend]: Corvane's window, shown, takes a flood of answers from
-// bench_unit (bench_unit flood <answers>) through its own link, as it would take a day of polling,
-// and prints its peak RSS. With trend, the operator first shows the trend (视图 → 趋势图), chooses
-// the 24 h span and hides it again while the answers pour in, then shows it over the full history
-// once they are in; the memory is read after the plot has been redrawn. Also built against the
-// window before the trend (scripts/bench.sh), which has no trend to show and no history to count.
+// bench_fill_window <port> <pace pty> [trend]: Corvane's window, shown, takes a flood of answers
+// from bench_unit (bench_unit flood <answers>) through its own link, as it would take days of
+// polling, asks for each next thousand on the unit's second pseudo-terminal once it has shown the
+// last (flood.h), and prints its peak RSS. With trend, the operator first shows the trend (视图 →
+// 趋势图), chooses the 24 h span and hides it again while the answers pour in, then shows it over
+// the full history once they are in; the memory is read after the plot has been redrawn. Also built
+// against the window before the trend (scripts/bench.sh), which has no trend to show and no history
+// to count.
 //
 // Shown, the trend would refresh its summaries over every reading in view with each answer, and
 // a flood's answers all arrive within seconds, so all are in view: hidden, the history and the
@@ -11,6 +13,7 @@
 
 #include "flood.h"
 #include "mainwindow.h"
+#include "sensorprotocol.h"
 #include "stamplines.h"
 
 #include <QAction>
@@ -22,9 +25,12 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <fcntl.h>
 #include <functional>
 #include <memory>
 #include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
 
 #if __has_include("trendpanel.h")
 #include "trendpanel.h"
@@ -84,12 +90,20 @@ int readings(MainWindow &)
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    const bool wantTrend = argc == 3 && argv[2] == QByteArrayLiteral("trend");
-    if (argc != 2 && !wantTrend) {
-        std::fprintf(stderr, "usage: bench_fill_window <port> [trend]\n");
+    const bool wantTrend = argc == 4 && argv[3] == QByteArrayLiteral("trend");
+    if (argc != 3 && !wantTrend) {
+        std::fprintf(stderr, "usage: bench_fill_window <port> <pace pty> [trend]\n");
         return 2;
     }
     const QString port = QString::fromLocal8Bit(argv[1]);
+    const int pace = ::open(argv[2], O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios raw = {};
+    if (pace < 0 || ::tcgetattr(pace, &raw) != 0) {
+        std::perror("bench_fill_window: the pace pty");
+        return 1;
+    }
+    ::cfmakeraw(&raw);
+    ::tcsetattr(pace, TCSANOW, &raw);
 
     MainWindow window;
     window.show();
@@ -110,13 +124,24 @@ int main(int argc, char *argv[])
         StampLines::print(stdout, StampLines::Memory{usage.ru_maxrss, readings(window)});
         app.quit();
     };
+    // The labels' texts as the window writes them.
+    const auto oilText = [](int tenths) {
+        return QString::number(tenths / 10.0, 'f', 2) + QStringLiteral("℃");
+    };
     auto *oil = window.findChild<QLabel *>(QStringLiteral("label_OilMeasure"));
-    const QString lastOil =
-        QString::number(Flood::LastOilTenths / 10.0, 'f', 2) + QStringLiteral("℃");
+    auto *humidity = window.findChild<QLabel *>(QStringLiteral("label_HumMeasure"));
+    QString writeTaken;
+    const QByteArray next = SensorProtocol::pack(SensorProtocol::ConnectionCheck);
     QTimer filled;
     filled.setInterval(10);
     QObject::connect(&filled, &QTimer::timeout, [&] {
-        if (oil->text() != lastOil)
+        if (oil->text() == oilText(Flood::WriteEndOilTenths) && humidity->text() != writeTaken) {
+            writeTaken = humidity->text();
+            if (::write(pace, next.constData(), size_t(next.size())) != next.size())
+                std::perror("bench_fill_window: write");
+            return;
+        }
+        if (oil->text() != oilText(Flood::LastOilTenths))
             return;
         filled.stop();
         if (trend)

@@ -169,11 +169,10 @@ void measureMemoryAgainstBaseline(BenchRun &run, const Platform &platform)
             const int k = (i + round) % kinds;
             const QString name = QStringLiteral("trend-fill-%1-%2").arg(k).arg(round);
             QProcess unit;
-            const QString pty =
+            const StampLines::Unit ptys =
                 run.startUnit(unit, name + QStringLiteral("-unit"),
-                              {QStringLiteral("flood"), QString::number(fills[k].answers)})
-                    .pty;
-            QStringList arguments = {pty};
+                              {QStringLiteral("flood"), QString::number(fills[k].answers)});
+            QStringList arguments = {ptys.pty, ptys.stimulusPty};
             if (fills[k].trend)
                 arguments.append(QStringLiteral("trend"));
             QProcess window;
