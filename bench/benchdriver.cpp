@@ -1,6 +1,8 @@
 // corvane-bench: runs every benchmark side by side with its floor and prints one table.
 //   corvane-bench [--quick] [--runs N] [--poll-seconds N] [--only PARTS] [--keep]
-// --only runs some of the parts (startup, polling, cutting, cli, publish), comma-separated.
+//                 [--baseline DIR [--baseline-name NAME]]
+// --only runs some of the parts (startup, polling, cutting, cli, publish, trend),
+// comma-separated.
 // --keep leaves the children's output (every stamp and request) in the work folder it names.
 // The Xvfb rows need a display (DISPLAY set, as under xvfb-run); offscreen rows need none.
 
@@ -44,10 +46,15 @@ int main(int argc, char *argv[])
           "and a 20 s outage."},
          {"runs", "Start-up runs of each program.", "N"},
          {"poll-seconds", "Seconds of polling per platform.", "N"},
-         {"only", "Only these parts: startup, polling, cutting, cli, publish.", "PARTS"},
-         {"keep", "Keep the children's output."}});
+         {"only", "Only these parts: startup, polling, cutting, cli, publish, trend.", "PARTS"},
+         {"keep", "Keep the children's output."},
+         {"baseline",
+          "The window before the trend: the folder of its bench programs (scripts/bench.sh "
+          "builds them).",
+          "DIR"},
+         {"baseline-name", "What the table calls that window.", "NAME", "baseline"}});
     parser.process(app);
-    const QStringList parts = {"startup", "polling", "cutting", "cli", "publish"};
+    const QStringList parts = {"startup", "polling", "cutting", "cli", "publish", "trend"};
     const QStringList only = parser.value("only").split(',', Qt::SkipEmptyParts);
     for (const QString &part : only) {
         if (!parts.contains(part)) {
@@ -74,6 +81,9 @@ int main(int argc, char *argv[])
     if (parser.isSet("poll-seconds"))
         run.pollMsecs = parser.value("poll-seconds").toInt() * 1000;
     run.binDir = app.applicationDirPath();
+    if (parser.isSet("baseline"))
+        run.baselineDir = QDir(parser.value("baseline")).absolutePath();
+    run.baselineName = parser.value("baseline-name");
     QTemporaryDir work(QDir::tempPath() + QStringLiteral("/corvane-bench.XXXXXX"));
     if (!work.isValid()) {
         std::fprintf(stderr, "corvane-bench: %s\n", qPrintable(work.errorString()));
@@ -81,8 +91,13 @@ int main(int argc, char *argv[])
     }
     run.workDir = work.path();
 
-    const auto environment = [](const char *platform, bool mitShm = true) {
+    // The window keeps whether its trend is shown, and more, in its settings: the children read
+    // an empty folder of their own instead of the user's, so that every run starts the same.
+    const QString settings = run.workFile(QStringLiteral("config"));
+    QDir().mkpath(settings);
+    const auto environment = [&settings](const char *platform, bool mitShm = true) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), settings);
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QLatin1String(platform));
         if (!mitShm)
             environment.insert(QStringLiteral("QT_XCB_NO_MITSHM"), QStringLiteral("1"));
@@ -127,6 +142,8 @@ int main(int argc, char *argv[])
         measureCli(run);
     if (wanted("publish"))
         measurePublish(run);
+    if (wanted("trend"))
+        measureTrend(run, platforms);
 
     const double loadBefore = load[0];
     ::getloadavg(load, 3);

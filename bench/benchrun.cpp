@@ -2,14 +2,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QThread>
 
 #include <cstdio>
 
-QString BenchRun::binary(const char *name) const
+QString BenchRun::binary(const QString &name) const
 {
-    if (QDir::isAbsolutePath(QLatin1String(name)))
-        return QLatin1String(name);
-    return binDir + QLatin1Char('/') + QLatin1String(name);
+    return QDir::isAbsolutePath(name) ? name : binDir + QLatin1Char('/') + name;
 }
 
 QString BenchRun::workFile(const QString &name) const
@@ -23,7 +22,7 @@ QByteArray BenchRun::output(const QString &name) const
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-void BenchRun::start(QProcess &child, const char *program, const QStringList &arguments,
+void BenchRun::start(QProcess &child, const QString &program, const QStringList &arguments,
                      const QProcessEnvironment &environment, const QString &name,
                      const QString &stderrPath) const
 {
@@ -44,6 +43,25 @@ bool BenchRun::finished(QProcess &child, int timeoutMsecs)
         return false;
     }
     return child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
+}
+
+StampLines::Unit BenchRun::startUnit(QProcess &unit, const QString &name,
+                                     const QStringList &arguments) const
+{
+    start(unit, "bench_unit", arguments, QProcessEnvironment::systemEnvironment(), name);
+    for (int waited = 0; waited < 5000; waited += 10) {
+        QThread::msleep(10);
+        const auto ptys = StampLines::read<StampLines::Unit>(output(name + ".out"));
+        if (!ptys.isEmpty())
+            return ptys.first();
+    }
+    return {};
+}
+
+bool BenchRun::stopUnit(QProcess &unit)
+{
+    unit.closeWriteChannel();
+    return finished(unit, 10000);
 }
 
 void BenchRun::printTable() const
@@ -97,6 +115,16 @@ qint64 residentKiB(qint64 pid)
         }
     }
     return 0;
+}
+
+double perSecond(const StampLines::Usage &usage, qint64 count)
+{
+    return usage.to > usage.from ? double(count) * 1e9 / double(usage.to - usage.from) : 0;
+}
+
+double cpuPercent(const StampLines::Usage &usage)
+{
+    return perSecond(usage, usage.cpuNanos) / 1e7;
 }
 
 QString number(double value, int decimals)

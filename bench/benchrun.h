@@ -1,6 +1,8 @@
 #ifndef BENCHRUN_H
 #define BENCHRUN_H
 
+#include "stamplines.h"
+
 #include <QProcess>
 #include <QStringList>
 #include <QVector>
@@ -27,22 +29,31 @@ public:
     double windowCpuPercent = 0;
     QString binDir;
     QString workDir;
+    // Where the window before the trend has its bench programs built, and what it is called.
+    QString baselineDir;
+    QString baselineName;
     // Figure, platform, measured, floor or reference, ratio, target and result.
     QVector<QStringList> rows;
     QStringList notes;
 
     // A benchmark program beside the driver, or the program at an absolute path.
-    QString binary(const char *name) const;
+    QString binary(const QString &name) const;
     QString workFile(const QString &name) const;
     // What a program printed into that file of the work folder.
     QByteArray output(const QString &name) const;
     // Starts a benchmark program, its output going to "<name>.out" and "<name>.err" in the work
     // folder unless stderrPath says otherwise.
-    void start(QProcess &child, const char *program, const QStringList &arguments,
+    void start(QProcess &child, const QString &program, const QStringList &arguments,
                const QProcessEnvironment &environment, const QString &name,
                const QString &stderrPath = {}) const;
     // Waits for a started program, killing it after timeoutMsecs; true when it exited with 0.
     static bool finished(QProcess &child, int timeoutMsecs);
+    // Starts bench_unit, the simulated unit of the polling runs, in a process of its own, and
+    // waits for its pseudo-terminals; an empty record when it printed none.
+    StampLines::Unit startUnit(QProcess &unit, const QString &name,
+                               const QStringList &arguments = {}) const;
+    // The unit prints its stamps and quits when its standard input closes.
+    static bool stopUnit(QProcess &unit);
     void printTable() const;
 };
 
@@ -55,6 +66,10 @@ struct ProcessUsage
 };
 ProcessUsage processUsage(qint64 pid);
 qint64 residentKiB(qint64 pid);
+
+// A count over a measured stretch, per second; the stretch's CPU time in % of a core.
+double perSecond(const StampLines::Usage &usage, qint64 count);
+double cpuPercent(const StampLines::Usage &usage);
 
 QString number(double value, int decimals);
 // The measured cost over the floor's, "—" without a floor.
@@ -83,6 +98,16 @@ struct PollingOutput
 
 // measurestartup.cpp
 void measureStartup(BenchRun &run, const Platform &platform);
+// Two programs started alternately, run.runs times each after the warm-ups: the medians of their
+// wall times to the first paint and of their peak RSS, and how many starts failed.
+struct StartupPair
+{
+    double wallMsecs[2] = {0, 0};
+    double peakMiB[2] = {0, 0};
+    int failures = 0;
+};
+StartupPair startupPair(const BenchRun &run, const Platform &platform,
+                        const QString (&programs)[2]);
 // measurepolling.cpp: CPU time and context switches, and with the floors also the rows below.
 void measurePolling(BenchRun &run, const Platform &platform, int measureMsecs, bool withFloors);
 // measurelatency.cpp
@@ -94,5 +119,7 @@ void measureCutting(BenchRun &run);
 void measureCli(BenchRun &run);
 // measurepublish.cpp
 void measurePublish(BenchRun &run);
+// measuretrend.cpp: the replot offscreen, the rest on every platform.
+void measureTrend(BenchRun &run, const QVector<Platform> &platforms);
 
 #endif // BENCHRUN_H

@@ -9,7 +9,14 @@
 // It asks for real-time scheduling: a write to the pseudo-terminal wakes the window, which would
 // otherwise often preempt the unit between its write() and its time stamp, so that the stamp came
 // after the window had already shown the answer.
+//
+// bench_unit flood <answers>: once it has answered the connection check, the unit falls silent
+// and writes that many 0x60 answers, a thousand at a time, each thousand once the window has
+// taken the one before and says so on the second pseudo-terminal (flood.h tells how), so that the
+// window's history fills without waiting for it and no answers pile up in its buffers; it keeps
+// no stamps.
 
+#include "flood.h"
 #include "monotonic.h"
 #include "sensorprotocol.h"
 #include "simulatedunit.h"
@@ -20,6 +27,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
 #include <sched.h>
 #include <unistd.h>
 
@@ -40,6 +48,30 @@ bool isMeasurement(const QByteArray &bytes)
     return bytes.size() > 1 && (quint8(bytes.at(1)) == 0x50 || quint8(bytes.at(1)) == 0x60);
 }
 
+// The flood's answers, a thousand to a write; the readings wander over a few degrees and percent,
+// and the last answer of each write is marked as flood.h says.
+QByteArrayList floodOf(int answers)
+{
+    QByteArrayList writes;
+    for (int k = 0; k < answers; ++k) {
+        if (k % Flood::AnswersPerWrite == 0)
+            writes.append(QByteArray());
+        int humidity = 400 + k % 300;
+        int oil = 500 + k % 250;
+        if (k == answers - 1) {
+            oil = Flood::LastOilTenths;
+        } else if (k % Flood::AnswersPerWrite == Flood::AnswersPerWrite - 1) {
+            oil = Flood::WriteEndOilTenths;
+            humidity = int(writes.size());
+        }
+        QByteArray payload;
+        for (const int tenths : {150 + k % 200, humidity, 1000 + k % 30, oil})
+            payload += words(tenths, 1);
+        writes.last() += SensorProtocol::pack(0x60, payload);
+    }
+    return writes;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -49,6 +81,12 @@ int main(int argc, char *argv[])
     priority.sched_priority = 10;
     const bool realtime = ::sched_setscheduler(0, SCHED_FIFO, &priority) == 0;
 
+    const int floodAnswers =
+        argc == 3 && argv[1] == QByteArrayLiteral("flood") ? std::atoi(argv[2]) : 0;
+    if (argc != 1 && floodAnswers <= 0) {
+        std::fprintf(stderr, "usage: bench_unit [flood <answers>]\n");
+        return 2;
+    }
     SimulatedUnit unit;
     SimulatedUnit stimulus;
     if (!unit.openPty() || !stimulus.openPty())
@@ -74,7 +112,26 @@ int main(int argc, char *argv[])
                                    SimulatedUnit::Pressure, SimulatedUnit::OilTemperature})
             unit.setReading(channel, 100 + serial);
     });
+    // The flood goes out a write at a time: the first once the window's connection check has been
+    // answered, each next one when the window asks for it on the second pseudo-terminal.
+    QByteArrayList flood = floodOf(floodAnswers);
+    const auto floodOn = [&] {
+        if (!flood.isEmpty())
+            unit.sendRaw(flood.takeFirst());
+    };
+    stimulus.setSilent(floodAnswers > 0);
+    if (floodAnswers > 0)
+        QObject::connect(&stimulus, &SimulatedUnit::frameReceived, &unit, floodOn);
     QObject::connect(&unit, &SimulatedUnit::answerWritten, [&](const QByteArray &bytes) {
+        if (floodAnswers > 0) {
+            // Once the unit has finished with the answer it is writing.
+            if (bytes.size() > 1 && quint8(bytes.at(1)) == SensorProtocol::ConnectionCheck)
+                QTimer::singleShot(0, &unit, [&] {
+                    unit.setSilent(true);
+                    floodOn();
+                });
+            return;
+        }
         const qint64 now = monotonicNanos();
         written.append({QStringLiteral("answer"), now, bytes});
         if (!isMeasurement(bytes))

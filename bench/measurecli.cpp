@@ -19,25 +19,6 @@
 
 namespace {
 
-// The simulated unit of the polling runs, in a process of its own; its pseudo-terminal's path.
-QString startUnit(const BenchRun &run, QProcess &unit, const QString &name)
-{
-    run.start(unit, "bench_unit", {}, QProcessEnvironment::systemEnvironment(), name);
-    for (int waited = 0; waited < 5000; waited += 10) {
-        QThread::msleep(10);
-        const auto ptys = StampLines::read<StampLines::Unit>(run.output(name + ".out"));
-        if (!ptys.isEmpty())
-            return ptys.first().pty;
-    }
-    return QString();
-}
-
-void stopUnit(QProcess &unit)
-{
-    unit.closeWriteChannel();
-    BenchRun::finished(unit, 10000);
-}
-
 int lineCount(const BenchRun &run, const QString &name)
 {
     return int(run.output(name).count('\n'));
@@ -46,7 +27,7 @@ int lineCount(const BenchRun &run, const QString &name)
 void measureRead(BenchRun &run)
 {
     QProcess unit;
-    const QString pty = startUnit(run, unit, QStringLiteral("cli-unit"));
+    const QString pty = run.startUnit(unit, QStringLiteral("cli-unit")).pty;
     QProcess cli;
     run.start(cli, CORVANE_CLI,
               {QStringLiteral("read"), QStringLiteral("--port"), pty, QStringLiteral("--format"),
@@ -62,7 +43,7 @@ void measureRead(BenchRun &run)
     const double seconds = double(clock.nsecsElapsed()) / 1e9;
     ::kill(pid_t(cli.processId()), SIGTERM);
     const bool ok = BenchRun::finished(cli, 5000) && !pty.isEmpty();
-    stopUnit(unit);
+    BenchRun::stopUnit(unit);
 
     const double cpu = (to.cpuNanos - from.cpuNanos) / seconds / 1e7;
     const double switches = double(to.switches - from.switches) / seconds;
@@ -79,7 +60,7 @@ void measureRead(BenchRun &run)
 void measureMemory(BenchRun &run, int early, int late)
 {
     QProcess unit;
-    const QString pty = startUnit(run, unit, QStringLiteral("cli-memory-unit"));
+    const QString pty = run.startUnit(unit, QStringLiteral("cli-memory-unit")).pty;
     QProcess cli;
     const QString log = QStringLiteral("cli-memory.csv");
     run.start(cli, CORVANE_CLI,
@@ -100,7 +81,7 @@ void measureMemory(BenchRun &run, int early, int late)
     const qint64 lateKiB = rssAfter(late);
     ::kill(pid_t(cli.processId()), SIGTERM);
     const bool ok = BenchRun::finished(cli, 5000) && earlyKiB > 0 && lateKiB > 0;
-    stopUnit(unit);
+    BenchRun::stopUnit(unit);
     const double growth = earlyKiB > 0 ? 100.0 * double(lateKiB - earlyKiB) / double(earlyKiB) : 0;
     run.rows.append({QStringLiteral("6 RSS, read at 0.1 s, %1 → %2 samples").arg(early).arg(late),
                      "—", QStringLiteral("%1 → %2 KiB").arg(earlyKiB).arg(lateKiB), "—",
@@ -110,7 +91,7 @@ void measureMemory(BenchRun &run, int early, int late)
 void measureFind(BenchRun &run)
 {
     QProcess unit;
-    const QString pty = startUnit(run, unit, QStringLiteral("cli-find-unit"));
+    const QString pty = run.startUnit(unit, QStringLiteral("cli-find-unit")).pty;
     // Silent ports: pseudo-terminals whose other end nobody answers.
     QStringList silent;
     QVector<int> masters;
@@ -146,7 +127,7 @@ void measureFind(BenchRun &run)
     }
     for (const int master : qAsConst(masters))
         ::close(master);
-    stopUnit(unit);
+    BenchRun::stopUnit(unit);
 }
 
 } // namespace

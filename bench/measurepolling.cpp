@@ -4,24 +4,12 @@
 #include "benchrun.h"
 #include "stamplines.h"
 
-#include <QThread>
-
 #include <cstdio>
 #include <list>
 
 namespace {
 
 using StampLines::Usage;
-
-double perSecond(const Usage &usage, qint64 count)
-{
-    return usage.to > usage.from ? double(count) * 1e9 / double(usage.to - usage.from) : 0;
-}
-
-double cpuPercent(const Usage &usage)
-{
-    return perSecond(usage, usage.cpuNanos) / 1e7;
-}
 
 double switchesPerSecond(const Usage &usage)
 {
@@ -55,28 +43,22 @@ bool runSession(const BenchRun &run, const Platform &platform, int measureMsecs,
         children.emplace_back();
         run.start(children.back(), program, arguments, platform.environment, name(as));
     };
-    start("bench_unit", "unit", {});
-    QVector<StampLines::Unit> ptys;
-    for (int waited = 0; ptys.isEmpty() && waited < 5000; waited += 10) {
-        QThread::msleep(10);
-        ptys = StampLines::read<StampLines::Unit>(run.output(name("unit") + ".out"));
-    }
-    if (!ptys.isEmpty()) {
+    children.emplace_back();
+    const StampLines::Unit ptys = run.startUnit(children.back(), name("unit"));
+    if (!ptys.pty.isEmpty()) {
         const QString settle = QString::number(run.settleMsecs);
         const QString floorSettle = QString::number(run.settleMsecs + 1000);
         const QString measure = QString::number(measureMsecs);
-        start("bench_poll_window", "window", {ptys.at(0).pty, settle, measure});
+        start("bench_poll_window", "window", {ptys.pty, settle, measure});
         if (withFloors) {
             start("bench_floor_timer", "floortimer", {floorSettle, measure});
-            start("bench_floor_pty", "floorpty", {floorSettle, measure, ptys.at(0).stimulusPty});
+            start("bench_floor_pty", "floorpty", {floorSettle, measure, ptys.stimulusPty});
         }
     }
-    bool ok = !ptys.isEmpty();
+    bool ok = !ptys.pty.isEmpty();
     for (auto child = std::next(children.begin()); child != children.end(); ++child)
         ok = BenchRun::finished(*child, measureMsecs + run.settleMsecs + 30000) && ok;
-    // The unit prints its stamps and quits when its standard input closes.
-    children.front().closeWriteChannel();
-    ok = BenchRun::finished(children.front(), 10000) && ok;
+    ok = BenchRun::stopUnit(children.front()) && ok;
     const auto read = [&](const char *program) { return run.output(name(program) + ".out"); };
     *output = {read("unit"), read("window"), read("floortimer"), read("floorpty")};
     if (!ok)

@@ -45,13 +45,11 @@ bool startOnce(const QString &program, const QProcessEnvironment &environment, d
 
 } // namespace
 
-void measureStartup(BenchRun &run, const Platform &platform)
+StartupPair startupPair(const BenchRun &run, const Platform &platform, const QString (&programs)[2])
 {
-    std::fprintf(stderr, "corvane-bench: start-up, %s\n", qPrintable(platform.name));
-    const char *programs[2] = {"bench_startup_corvane", "bench_startup_floor"};
     QVector<double> wall[2];
     QVector<double> rss[2];
-    int failures = 0;
+    StartupPair pair;
     for (int i = -run.warmups; i < run.runs; ++i) {
         // Interleaved, and the order swapped every run, so that neither gains from the other.
         for (int k = 0; k < 2; ++k) {
@@ -60,26 +58,39 @@ void measureStartup(BenchRun &run, const Platform &platform)
             double peakMiB = 0;
             const bool ok =
                 startOnce(run.binary(programs[which]), platform.environment, &wallMsecs, &peakMiB);
-            failures += ok ? 0 : 1;
+            pair.failures += ok ? 0 : 1;
             if (i >= 0 && ok) {
                 wall[which].append(wallMsecs);
                 rss[which].append(peakMiB);
             }
         }
     }
-    const QString failed = failures ? QStringLiteral(" (%1 runs failed)").arg(failures) : QString();
+    for (int k = 0; k < 2; ++k) {
+        pair.wallMsecs[k] = median(wall[k]);
+        pair.peakMiB[k] = median(rss[k]);
+    }
+    return pair;
+}
+
+void measureStartup(BenchRun &run, const Platform &platform)
+{
+    std::fprintf(stderr, "corvane-bench: start-up, %s\n", qPrintable(platform.name));
+    const StartupPair pair =
+        startupPair(run, platform, {"bench_startup_corvane", "bench_startup_floor"});
+    const QString failed =
+        pair.failures ? QStringLiteral(" (%1 runs failed)").arg(pair.failures) : QString();
     const struct
     {
         const char *figure;
         const char *unit;
-        const QVector<double> *values;
-    } figures[] = {{"1 start-up to first paint, wall", " ms", wall},
-                   {"1 start-up to first paint, peak RSS", " MiB", rss}};
+        const double *values;
+    } figures[] = {{"1 start-up to first paint, wall", " ms", pair.wallMsecs},
+                   {"1 start-up to first paint, peak RSS", " MiB", pair.peakMiB}};
     for (const auto &figure : figures) {
-        const double program = median(figure.values[0]);
-        const double floor = median(figure.values[1]);
+        const double program = figure.values[0];
+        const double floor = figure.values[1];
         run.rows.append({figure.figure, platform.name, number(program, 1) + figure.unit + failed,
                          number(floor, 1) + figure.unit, ratioText(program, floor), "≤ 1.10× floor",
-                         verdict(!failures && program <= 1.10 * floor)});
+                         verdict(!pair.failures && program <= 1.10 * floor)});
     }
 }

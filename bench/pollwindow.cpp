@@ -1,13 +1,16 @@
-// bench_poll_window <port> <settle ms> <measure ms>: Corvane's window, shown, opens the given port
-// the way an operator does (the port goes into the list, then the open button), polls the unit
-// and, from settle ms after the unit answered the connection check, measures for measure ms its
-// own CPU time and context switches and stamps each paint of the measurement labels.
+// bench_poll_window <port> <settle ms> <measure ms> [trend]: Corvane's window, shown, opens the
+// given port the way an operator does (the port goes into the list, then the open button), polls
+// the unit and, from settle ms after the unit answered the connection check, measures for
+// measure ms its own CPU time and context switches and stamps each paint of the measurement
+// labels. With trend, the operator shows the trend (视图 → 趋势图) before opening the port.
 
 #include "mainwindow.h"
 #include "measuringapplication.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QLabel>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QTimer>
 
@@ -17,8 +20,9 @@
 int main(int argc, char *argv[])
 {
     MeasuringApplication app(argc, argv);
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: bench_poll_window <port> <settle ms> <measure ms>\n");
+    const bool trend = argc == 5 && argv[4] == QByteArrayLiteral("trend");
+    if (argc != 4 && !trend) {
+        std::fprintf(stderr, "usage: bench_poll_window <port> <settle ms> <measure ms> [trend]\n");
         return 2;
     }
     const QString port = QString::fromLocal8Bit(argv[1]);
@@ -27,6 +31,10 @@ int main(int argc, char *argv[])
 
     MainWindow window;
     window.show();
+    for (QAction *action : window.menuBar()->findChildren<QAction *>()) {
+        if (trend && action->text() == QStringLiteral("趋势图"))
+            action->trigger();
+    }
     for (const char *name :
          {"label_TemMeasure", "label_HumMeasure", "label_AtmMeasure", "label_OilMeasure"})
         app.watch(window.findChild<QLabel *>(QLatin1String(name)));

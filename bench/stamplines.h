@@ -110,6 +110,31 @@ struct Message
     auto fields() { return std::tie(nanos, topic, payload); }
 };
 
+// "replot <view> <ns>": one replot of the trend's plot, drawn and painted, and "plot <panel width>
+// <panel height> <plot width> <plot height> <points a curve>", what it was drawn on and from.
+struct Replot
+{
+    static constexpr char kind[] = "replot";
+    QString view;
+    qint64 nanos = 0;
+    auto fields() { return std::tie(view, nanos); }
+};
+
+struct Plot
+{
+    static constexpr char kind[] = "plot";
+    qint64 panelWidth = 0, panelHeight = 0, plotWidth = 0, plotHeight = 0, points = 0;
+    auto fields() { return std::tie(panelWidth, panelHeight, plotWidth, plotHeight, points); }
+};
+
+// "memory <peak KiB> <readings>": a window's peak RSS and how many readings its history holds.
+struct Memory
+{
+    static constexpr char kind[] = "memory";
+    qint64 peakKiB = 0, readings = 0;
+    auto fields() { return std::tie(peakKiB, readings); }
+};
+
 template <typename Record>
 void print(std::FILE *out, Record record)
 {
