@@ -109,13 +109,8 @@ void TestTrendHistory::exportIsWhatReadWrites()
     {
         SampleWriter writer;
         QVERIFY(writer.open(path, ReadingFormat::Csv));
-        for (int i = 1; i < 4; ++i) {
-            SensorProtocol::Reading reading;
-            reading.time = QDateTime::fromMSecsSinceEpoch(history.at(i).msecs);
-            std::copy(std::begin(history.at(i).tenths), std::end(history.at(i).tenths),
-                      std::begin(reading.tenths));
-            QVERIFY(writer.write(reading));
-        }
+        for (int i = 1; i < 4; ++i)
+            QVERIFY(writer.write(history.reading(i)));
     }
     QFile written(path);
     QVERIFY(written.open(QIODevice::ReadOnly));

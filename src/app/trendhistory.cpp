@@ -17,7 +17,8 @@ void TrendHistory::append(const SensorProtocol::Reading &reading)
 {
     Sample sample;
     sample.msecs = reading.time.toMSecsSinceEpoch();
-    std::copy(std::begin(reading.tenths), std::end(reading.tenths), std::begin(sample.tenths));
+    for (int channel = 0; channel < SensorProtocol::ChannelCount; ++channel)
+        sample.words[channel] = quint16(reading.tenths[channel]);
     if (count < capacity) {
         ring.push_back(sample);
         ++count;
@@ -25,6 +26,15 @@ void TrendHistory::append(const SensorProtocol::Reading &reading)
     }
     ring[size_t(first)] = sample;
     first = (first + 1) % capacity;
+}
+
+SensorProtocol::Reading TrendHistory::reading(int index) const
+{
+    SensorProtocol::Reading reading;
+    reading.time = QDateTime::fromMSecsSinceEpoch(at(index).msecs);
+    for (int channel = 0; channel < SensorProtocol::ChannelCount; ++channel)
+        reading.tenths[channel] = at(index).tenths(channel);
+    return reading;
 }
 
 bool TrendHistory::gapBefore(int index) const
@@ -65,7 +75,7 @@ TrendHistory::Summaries TrendHistory::summarise(qint64 from, qint64 to) const
     for (int i = lowerBound(from); i < count && at(i).msecs <= to; ++i) {
         for (int channel = 0; channel < SensorProtocol::ChannelCount; ++channel) {
             Summary &summary = summaries[size_t(channel)];
-            const int tenths = at(i).tenths[channel];
+            const int tenths = at(i).tenths(channel);
             if (summary.count == 0 || tenths < summary.minimum)
                 summary.minimum = tenths;
             if (summary.count == 0 || tenths > summary.maximum)
@@ -85,11 +95,7 @@ TrendHistory::Summaries TrendHistory::summarise(qint64 from, qint64 to) const
 QByteArray TrendHistory::csv(qint64 from, qint64 to) const
 {
     QByteArray text = ReadingFormat::csvHeader() + '\n';
-    for (int i = lowerBound(from); i < count && at(i).msecs <= to; ++i) {
-        SensorProtocol::Reading reading;
-        reading.time = QDateTime::fromMSecsSinceEpoch(at(i).msecs);
-        std::copy(std::begin(at(i).tenths), std::end(at(i).tenths), std::begin(reading.tenths));
-        text += ReadingFormat::line(reading, ReadingFormat::Csv) + '\n';
-    }
+    for (int i = lowerBound(from); i < count && at(i).msecs <= to; ++i)
+        text += ReadingFormat::line(reading(i), ReadingFormat::Csv) + '\n';
     return text;
 }

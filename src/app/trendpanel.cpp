@@ -37,10 +37,11 @@ const char *const kAxisUnits[3] = {"℃", "%RH", "kPa"};
 // What a 16-bit field can carry, in the axis's unit: temperatures are signed words.
 const double kAxisLimits[3][2] = {{-3276.8, 3276.7}, {0, 6553.5}, {0, 6553.5}};
 
-// Readings that leave the curves between two compactions of their storage.
-const int kCompactEvery = 3600;
-// A day of readings, the hour that leaves before a compaction, and as many gaps.
-const int kCurvePoints = TrendHistory::DayOfReadings + 2 * kCompactEvery;
+// Readings that leave the curves between two compactions of their storage: ten minutes.
+const int kCompactEvery = 600;
+// A day of readings, those that leave before a compaction, and an hour of gaps; pages not yet
+// written cost no memory.
+const int kCurvePoints = TrendHistory::DayOfReadings + kCompactEvery + 3600;
 
 double keyOf(qint64 msecs)
 {
@@ -216,7 +217,7 @@ void TrendPanel::addSample(int index)
         if (gap)
             graphs[channel]->addData((keyOf(history.at(index - 1).msecs) + key) / 2,
                                      std::numeric_limits<double>::quiet_NaN());
-        graphs[channel]->addData(key, sample.tenths[channel] / 10.0);
+        graphs[channel]->addData(key, sample.tenths(channel) / 10.0);
     }
 }
 
@@ -226,7 +227,7 @@ void TrendPanel::takeNewest()
         return;
     addSample(history.size() - 1);
     if (history.isFull()) {
-        // The curves keep the space of the points that leave them until compacted, once an hour.
+        // The curves keep the space of the points that leave them until compacted.
         const bool compact = ++leftSinceCompaction == kCompactEvery;
         for (QCPGraph *graph : graphs) {
             graph->data()->removeBefore(keyOf(history.at(0).msecs));
@@ -381,7 +382,7 @@ void TrendPanel::showCursor(int x)
         QDateTime::fromMSecsSinceEpoch(sample.msecs).toString(QStringLiteral("HH:mm:ss")));
     for (int channel = 0; channel < SensorProtocol::ChannelCount; ++channel)
         parts << QStringLiteral("%1 %2%3").arg(QString::fromUtf8(kCurves[channel].name),
-                                               valueText(sample.tenths[channel]),
+                                               valueText(sample.tenths(channel)),
                                                QString::fromUtf8(kCurves[channel].unit));
     cursorText->setText(parts.join(QStringLiteral("  ")));
     const double key = keyOf(sample.msecs);
