@@ -34,6 +34,8 @@ enum Setup {
     HangUp,
     HangUpReconnect,
     HeaderPresent,
+    EveryOther, // the unit answers every other sample
+    NoHangUp, // started by nohup
     Listed, // the unit's port is the one USB adapter listed
 };
 Q_DECLARE_METATYPE(Setup)
@@ -180,6 +182,11 @@ void TestCli::run_data()
         "FILE cannot be written: File too large", "*");
     row("SIGTERM", Plain, read + "--format csv", 0, CsvLines, "", "*", SIGTERM);
     row("hang-up", HangUp, read + "--format csv", 4, CsvLines, "is lost", "*");
+    row("every other sample answered: one note", EveryOther, read + "--count 6 --format csv", 0,
+        Header + CsvLine.repeated(6),
+        R"(^(?![\s\S]*no answer[\s\S]*no answer)[\s\S]*no answer to the sample)", "*");
+    row("SIGHUP ignored under nohup", NoHangUp, read + "--count 5 --format csv", 0,
+        Header + CsvLine.repeated(5), "", "*", SIGHUP);
     row("hang-up and reconnect", HangUpReconnect, read + "--count 4 --format csv --reconnect", 0,
         Header + CsvLine.repeated(4), "answers again", "*");
     row("unknown command", Plain, "frobnicate", 2, "", "unknown command", "");
@@ -369,6 +376,16 @@ void TestCli::start(int index)
         program = QStringLiteral("prlimit");
         break;
     }
+    case EveryOther:
+        connect(&unit, &SimulatedUnit::frameReceived, &unit, [&run](const QByteArray &frame) {
+            if (quint8(frame.at(1)) == 0x60 && (run.alternate = !run.alternate))
+                run.unit.spoilNextAnswer(0x60, 0, 12, QByteArray());
+        });
+        break;
+    case NoHangUp:
+        arguments.prepend(program);
+        program = QStringLiteral("nohup");
+        break;
     case PipeClosed:
         // The reader of stdout is gone before the record is printed.
         arguments = QStringList{QStringLiteral("-c"),
