@@ -230,7 +230,8 @@ void TestPublish::publish()
             && retained.contains("corvane/right/availability offline"));
 }
 
-// As corvane-publish.service starts it: STATE_DIRECTORY, a password file, a port not there yet.
+// As corvane-publish.service starts it: STATE_DIRECTORY, a password file, a port not there yet,
+// named after its path in ASCII, the Arabic-Indic three in it too.
 void TestPublish::service()
 {
     Broker broker({false, false, QStringLiteral("corvane"), QStringLiteral("s3cret")});
@@ -241,7 +242,7 @@ void TestPublish::service()
             && password.flush());
     SimulatedUnit unit;
     QVERIFY(unit.openPty());
-    const QString port = scratch.filePath(QStringLiteral("unit"));
+    const QString port = scratch.filePath(QStringLiteral("unit\u0663"));
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("STATE_DIRECTORY"), scratch.filePath("state"));
     // Where the spool would otherwise go, kept out of the home directory.
@@ -255,7 +256,8 @@ void TestPublish::service()
                password.fileName()});
     // Only a client that gave the password publishes: the unit's availability, no readings yet.
     const auto received = [&](const QString &topic) {
-        return broker.log().contains(QRegularExpression("from gw .*'corvane/late/" + topic + "'"));
+        return broker.log().contains(
+            QRegularExpression("from gw .*'corvane/[A-Za-z0-9_-]+_unit_/" + topic + "'"));
     };
     QTRY_VERIFY_WITH_TIMEOUT(received("availability"), 10000);
     QVERIFY(!received("state"));

@@ -38,23 +38,44 @@ bool Topics::isName(const QString &text)
 
 QString Topics::nameFrom(const QString &text)
 {
-    QString name = text;
-    for (QChar &c : name) {
-        if (!(c.isDigit() || (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
-              || (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) || c == QLatin1Char('_')
-              || c == QLatin1Char('-')))
-            c = QLatin1Char('_');
+    // By code point, so that a character beyond the BMP is one _ like any other; isDigit() would
+    // let other scripts' digits through.
+    QString name;
+    for (const uint c : text.toUcs4()) {
+        const bool ascii = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z')
+            || (c >= 'A' && c <= 'Z') || c == '_' || c == '-';
+        name += ascii ? QChar(c) : QLatin1Char('_');
     }
     return name;
 }
 
-bool Topics::isPrefix(const QString &text)
+bool Topics::isPrefix(const QString &text, QString *bad)
 {
     static const QRegularExpression levels(QStringLiteral("^[^/+#]+(/[^/+#]+)*$"));
+    // MQTT forbids U+0000 in a topic and advises against other control characters and
+    // non-characters; a consumer could not type or show them anyway.
+    for (const uint c : text.toUcs4()) {
+        const QChar::Category category = QChar::category(c);
+        if (category == QChar::Other_Control || category == QChar::Other_Surrogate
+            || QChar::isNonCharacter(c)) {
+            if (bad)
+                *bad = QStringLiteral("U+%1").arg(c, 4, 16, QLatin1Char('0')).toUpper();
+            return false;
+        }
+    }
+    if (bad)
+        bad->clear();
     return levels.match(text).hasMatch();
 }
 
-Topics::Topics(const QString &prefix, const QString &discoveryPrefix, const QString &clientId)
+// The longest topic the limits allow (a discovery config's) fits MQTT's limit, whose length
+// field would otherwise wrap round.
+static_assert(Topics::MaxPrefixBytes + Topics::MaxNameLength + Topics::MaxClientIdLength + 64
+                  <= 65535,
+              "a topic must fit MQTT's 65,535 bytes");
+
+Topics::Topics(const QString &prefix, const QString &discoveryPrefix, const QString &clientId,
+               int intervalMsecs)
     : prefix(prefix)
     , discoveryPrefix(discoveryPrefix)
     , clientId(clientId)
