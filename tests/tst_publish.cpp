@@ -151,6 +151,11 @@ void TestPublish::publish()
         QCOMPARE(config["unit_of_measurement"].toString(), units[k]);
         QCOMPARE(config["state_class"].toString(), QStringLiteral("measurement"));
         QCOMPARE(config["availability_mode"].toString(), QStringLiteral("all"));
+        // Three samples of 0.2 s are less than the least expiry.
+        QCOMPARE(config["expire_after"].toInt(), 10);
+        QCOMPARE(config["suggested_display_precision"].toInt(), 1);
+        QCOMPARE(config["origin"].toObject(),
+                 (QJsonObject{{"name", "Corvane"}, {"sw_version", "0.1.0"}}));
         QCOMPARE(config["availability"].toArray(),
                  (QJsonArray{QJsonObject{{"topic", "corvane/" + name + "/availability"}},
                              QJsonObject{{"topic", "corvane/bridge/gw/availability"}}}));
@@ -251,7 +256,7 @@ void TestPublish::service()
     cli.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     cli.setProcessEnvironment(environment);
     cli.start(QStringLiteral(CORVANE_CLI),
-              {"publish", "--broker", broker.url(), "--port", port + "=late", "--interval", "0.2",
+              {"publish", "--broker", broker.url(), "--port", port, "--interval", "0.2",
                "--client-id", "gw", "--username", "corvane", "--password-file",
                password.fileName()});
     // Only a client that gave the password publishes: the unit's availability, no readings yet.

@@ -79,6 +79,7 @@ Topics::Topics(const QString &prefix, const QString &discoveryPrefix, const QStr
     : prefix(prefix)
     , discoveryPrefix(discoveryPrefix)
     , clientId(clientId)
+    , intervalMsecs(intervalMsecs)
 { }
 
 QString Topics::bridge() const
@@ -117,6 +118,13 @@ QVector<QPair<QString, QByteArray>> Topics::discovery(const QString &unit) const
         {QStringLiteral("model"), QStringLiteral("Environmental sensor unit")},
         {QStringLiteral("sw_version"), QCoreApplication::applicationVersion()},
     };
+    const QJsonObject origin{
+        {QStringLiteral("name"), QStringLiteral("Corvane")},
+        {QStringLiteral("sw_version"), QCoreApplication::applicationVersion()},
+    };
+    // A unit silent for three samples shows as unknown rather than its last value for ever,
+    // also while the gateway stays connected; not before 10 s, whole seconds.
+    const int expireAfter = qMax(10, (3 * intervalMsecs + 999) / 1000);
     for (const Sensor &sensor : Sensors) {
         const QString key = QLatin1String(SensorProtocol::Channels[sensor.field].key);
         const QJsonObject config{
@@ -127,9 +135,12 @@ QVector<QPair<QString, QByteArray>> Topics::discovery(const QString &unit) const
             {QStringLiteral("device_class"), QLatin1String(sensor.deviceClass)},
             {QStringLiteral("unit_of_measurement"), QString::fromUtf8(sensor.unit)},
             {QStringLiteral("state_class"), QStringLiteral("measurement")},
+            {QStringLiteral("suggested_display_precision"), 1},
+            {QStringLiteral("expire_after"), expireAfter},
             {QStringLiteral("availability"), availability},
             {QStringLiteral("availability_mode"), QStringLiteral("all")},
             {QStringLiteral("device"), device},
+            {QStringLiteral("origin"), origin},
         };
         configs.append({discoveryPrefix + QStringLiteral("/sensor/") + id + QLatin1Char('/') + key
                             + QStringLiteral("/config"),
