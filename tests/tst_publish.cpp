@@ -151,6 +151,11 @@ void TestPublish::publish()
         QCOMPARE(config["unit_of_measurement"].toString(), units[k]);
         QCOMPARE(config["state_class"].toString(), QStringLiteral("measurement"));
         QCOMPARE(config["availability_mode"].toString(), QStringLiteral("all"));
+        // Three samples of 0.2 s are less than the least expiry.
+        QCOMPARE(config["expire_after"].toInt(), 10);
+        QCOMPARE(config["suggested_display_precision"].toInt(), 1);
+        QCOMPARE(config["origin"].toObject(),
+                 (QJsonObject{{"name", "Corvane"}, {"sw_version", "0.1.0"}}));
         QCOMPARE(config["availability"].toArray(),
                  (QJsonArray{QJsonObject{{"topic", "corvane/" + name + "/availability"}},
                              QJsonObject{{"topic", "corvane/bridge/gw/availability"}}}));
@@ -230,7 +235,8 @@ void TestPublish::publish()
             && retained.contains("corvane/right/availability offline"));
 }
 
-// As corvane-publish.service starts it: STATE_DIRECTORY, a password file, a port not there yet.
+// As corvane-publish.service starts it: STATE_DIRECTORY, a password file, a port not there yet,
+// named after its path in ASCII, the Arabic-Indic three in it too.
 void TestPublish::service()
 {
     Broker broker({false, false, QStringLiteral("corvane"), QStringLiteral("s3cret")});
@@ -241,7 +247,7 @@ void TestPublish::service()
             && password.flush());
     SimulatedUnit unit;
     QVERIFY(unit.openPty());
-    const QString port = scratch.filePath(QStringLiteral("unit"));
+    const QString port = scratch.filePath(QStringLiteral("unit\u0663"));
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("STATE_DIRECTORY"), scratch.filePath("state"));
     // Where the spool would otherwise go, kept out of the home directory.
@@ -250,12 +256,13 @@ void TestPublish::service()
     cli.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     cli.setProcessEnvironment(environment);
     cli.start(QStringLiteral(CORVANE_CLI),
-              {"publish", "--broker", broker.url(), "--port", port + "=late", "--interval", "0.2",
+              {"publish", "--broker", broker.url(), "--port", port, "--interval", "0.2",
                "--client-id", "gw", "--username", "corvane", "--password-file",
                password.fileName()});
     // Only a client that gave the password publishes: the unit's availability, no readings yet.
     const auto received = [&](const QString &topic) {
-        return broker.log().contains(QRegularExpression("from gw .*'corvane/late/" + topic + "'"));
+        return broker.log().contains(
+            QRegularExpression("from gw .*'corvane/[A-Za-z0-9_-]+_unit_/" + topic + "'"));
     };
     QTRY_VERIFY_WITH_TIMEOUT(received("availability"), 10000);
     QVERIFY(!received("state"));

@@ -63,8 +63,13 @@ InterruptWatcher::InterruptWatcher(QObject *parent)
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (size_t i = 0; i < sizeof Watched / sizeof *Watched; ++i)
-        ::sigaction(Watched[i], &action, &previous[i]);
+    for (size_t i = 0; i < sizeof Watched / sizeof *Watched; ++i) {
+        // A signal ignored from the start (nohup's SIGHUP, a shell's for a background job) is the
+        // caller's choice and stays ignored.
+        ::sigaction(Watched[i], nullptr, &previous[i]);
+        if (previous[i].sa_handler != SIG_IGN)
+            ::sigaction(Watched[i], &action, nullptr);
+    }
 #endif
 }
 

@@ -40,7 +40,8 @@ Exit codes:
      record, with the as-left reading marked cut_short, is written)";
 
 const Cli::Option Options[] = {
-    {"port", "PORT", "The unit's port; publish: PORT[=NAME], once per unit."},
+    {"port", "PORT",
+     "The unit's port; publish: PORT[=NAME], once per unit, NAME at most 64 characters."},
     {"all-ports", nullptr,
      "Without --port: greet every listed port, not only USB serial adapters."},
     {"format", "FORMAT", "text, csv (read) or jsonl; text on a terminal, jsonl otherwise."},
@@ -67,14 +68,23 @@ const Cli::Option Options[] = {
      1, 86400},
     {"yes", nullptr, "reset: do not ask."},
     {"broker", "URL", "publish: mqtt://host[:1883] or mqtts://host[:8883] (TLS)."},
-    {"topic-prefix", "P", "publish: the first topic level(s), default corvane."},
-    {"discovery-prefix", "P", "publish: discovery configs under P, default homeassistant."},
+    {"topic-prefix", "P",
+     "publish: the first topic level(s), default corvane, at most 1024 bytes in UTF-8."},
+    {"discovery-prefix", "P",
+     "publish: discovery configs under P, default homeassistant, at most 1024 bytes."},
     {"no-discovery", nullptr, "publish: no discovery configs."},
     {"qos", "0|1", "publish: QoS of the readings, default 1.", 0, 1},
-    {"client-id", "ID", "publish: the MQTT client id, default corvane-HOSTNAME."},
+    {"drain-rate", "N",
+     "publish: readings a second while a backlog goes out after an outage, default twice the "
+     "units' live rate, at least 20 (1 to 1000000).",
+     1, 1000000},
+    {"client-id", "ID",
+     "publish: the MQTT client id, default corvane-HOSTNAME; a second gateway on one host needs "
+     "its own (at most 128 characters)."},
     {"username", "U", "publish: the broker's user name."},
     {"password-file", "F",
-     "publish: the password, from a file (else $CORVANE_MQTT_PASSWORD; never an argument)."},
+     "publish: the password, from a file of at most 4 KiB (else $CORVANE_MQTT_PASSWORD; never an "
+     "argument)."},
     {"cafile", "F",
      "publish: CA certificates for mqtts:// (default: the system's; needed on Windows)."},
     {"cert", "F", "publish: a client certificate, with --key."},
@@ -133,7 +143,8 @@ const Command Commands[] = {
      "serial adapter) to an MQTT broker, with discovery configs; readings the broker has not "
      "acknowledged wait in the spool, nothing is lost.",
      {"broker", "port", "interval", "topic-prefix", "discovery-prefix", "no-discovery", "qos",
-      "client-id", "username", "password-file", "cafile", "cert", "key", "spool", "spool-limit"},
+      "drain-rate", "client-id", "username", "password-file", "cafile", "cert", "key", "spool",
+      "spool-limit"},
      publishCommand},
 };
 

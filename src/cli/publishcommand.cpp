@@ -24,7 +24,8 @@ int publishCommand(const QCommandLineParser &parser, const QStringList &)
     double qos = 1;
     double spoolLimit = 100;
     if (!Cli::numberOption(parser, "interval", &interval) || !Cli::numberOption(parser, "qos", &qos)
-        || !Cli::numberOption(parser, "spool-limit", &spoolLimit))
+        || !Cli::numberOption(parser, "spool-limit", &spoolLimit)
+        || !Cli::numberOption(parser, "drain-rate", &broker.drainRate))
         return Cli::Usage;
     if (qos != 0 && qos != 1) {
         Cli::message(QStringLiteral("--qos takes 0 or 1"));
@@ -40,12 +41,14 @@ int publishCommand(const QCommandLineParser &parser, const QStringList &)
 
     Gateway gateway(options);
     QObject::connect(&gateway, &Gateway::notice, &Cli::message);
+    QObject::connect(&gateway, &Gateway::finished, [] { QCoreApplication::exit(Cli::Done); });
+    // Before the start, which may take a while over a large spool: a signal meanwhile is taken,
+    // and stops the gateway in order once the loop runs.
+    InterruptWatcher interrupts;
+    QObject::connect(&interrupts, &InterruptWatcher::interrupted, &gateway, &Gateway::stop);
     if (!gateway.start(&error)) {
         Cli::message(error);
         return Cli::CannotWrite;
     }
-    QObject::connect(&gateway, &Gateway::finished, [] { QCoreApplication::exit(Cli::Done); });
-    InterruptWatcher interrupts;
-    QObject::connect(&interrupts, &InterruptWatcher::interrupted, &gateway, &Gateway::stop);
     return QCoreApplication::exec();
 }

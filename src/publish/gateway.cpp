@@ -42,7 +42,8 @@ QString Gateway::defaultName(const QString &port)
 Gateway::Gateway(const Options &options, QObject *parent)
     : QObject(parent)
     , options(options)
-    , topics(options.topicPrefix, options.discoveryPrefix, options.broker.clientId)
+    , topics(options.topicPrefix, options.discoveryPrefix, options.broker.clientId,
+             options.intervalMsecs)
     , broker(withBridge(options.broker, topics))
 {
     connect(&broker, &MqttPublisher::finished, this, &Gateway::finished);

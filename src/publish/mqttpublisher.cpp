@@ -24,8 +24,19 @@ bool MqttPublisher::parseBrokerUrl(const QString &url, Options *options, QString
 {
     const QUrl parsed(url, QUrl::StrictMode);
     const QString scheme = parsed.scheme();
+    // Whatever precedes the last @ may be a password, which is never printed; a host has no @.
+    const int at = url.lastIndexOf(QLatin1Char('@'));
+    if (at >= 0) {
+        const int authority = url.indexOf(QLatin1String("://")) + 3;
+        const QString shown = (authority > 2 && authority <= at ? url.left(authority) : QString())
+            + QStringLiteral("***") + url.mid(at);
+        *error = QStringLiteral("bad broker URL %1: give the user with --username and the "
+                                "password with --password-file")
+                     .arg(shown);
+        return false;
+    }
     if (!parsed.isValid() || (scheme != QLatin1String("mqtt") && scheme != QLatin1String("mqtts"))
-        || parsed.host().isEmpty() || !parsed.userInfo().isEmpty()
+        || parsed.host().isEmpty()
         || !(parsed.path().isEmpty() || parsed.path() == QLatin1String("/")) || parsed.hasQuery()
         || parsed.hasFragment() || parsed.port() == 0) {
         *error = QStringLiteral("bad broker URL %1: give mqtt://HOST[:PORT] or mqtts://HOST[:PORT]")

@@ -8,6 +8,9 @@
 
 namespace {
 
+// A password is a line; a file any longer is the wrong one (or a device that never ends).
+constexpr int MaxPasswordBytes = 4096;
+
 // A file an option names must be there to be read before anything is opened.
 bool readableFile(const QCommandLineParser &parser, const char *name, QString *path, QString *error)
 {
@@ -37,6 +40,18 @@ bool parseUnits(const QCommandLineParser &parser, Gateway::Options *options, QSt
         }
         if (equals < 0)
             unit.name = Gateway::defaultName(unit.port);
+        if (unit.name.size() > Topics::MaxNameLength) {
+            *error = equals < 0
+                ? QStringLiteral("--port %1 gives a name of %2 characters, more than %3: give "
+                                 "PORT=NAME")
+                      .arg(unit.port)
+                      .arg(unit.name.size())
+                      .arg(Topics::MaxNameLength)
+                : QStringLiteral("--port takes a NAME of at most %1 characters, not %2")
+                      .arg(Topics::MaxNameLength)
+                      .arg(unit.name.size());
+            return false;
+        }
         for (const Gateway::Unit &other : std::as_const(options->units)) {
             if (other.name == unit.name || other.port == unit.port) {
                 *error = QStringLiteral("%1 and %2 are both served as %3")
@@ -54,10 +69,24 @@ bool parseTopics(const QCommandLineParser &parser, Gateway::Options *options, QS
     const auto prefixOption = [&](const char *name, QString *prefix) {
         if (parser.isSet(QLatin1String(name)))
             *prefix = parser.value(QLatin1String(name));
-        if (Topics::isPrefix(*prefix))
+        QString bad;
+        if (!Topics::isPrefix(*prefix, &bad)) {
+            // Such a character is named, not printed.
+            *error = bad.isEmpty()
+                ? QStringLiteral("--%1 takes topic levels without + or #, not \"%2\"")
+                      .arg(QLatin1String(name), *prefix)
+                : QStringLiteral("--%1 holds %2; a topic takes no control characters or "
+                                 "non-characters")
+                      .arg(QLatin1String(name), bad);
+            return false;
+        }
+        const int bytes = prefix->toUtf8().size();
+        if (bytes <= Topics::MaxPrefixBytes)
             return true;
-        *error = QStringLiteral("--%1 takes topic levels without + or #, not \"%2\"")
-                     .arg(QLatin1String(name), *prefix);
+        *error = QStringLiteral("--%1 takes at most %2 bytes in UTF-8, not %3")
+                     .arg(QLatin1String(name))
+                     .arg(Topics::MaxPrefixBytes)
+                     .arg(bytes);
         return false;
     };
     if (!prefixOption("topic-prefix", &options->topicPrefix)
@@ -82,6 +111,12 @@ bool parseClient(const QCommandLineParser &parser, MqttPublisher::Options *broke
         *error = QStringLiteral("--client-id takes letters, digits, _ and - (a topic level)");
         return false;
     }
+    if (broker->clientId.size() > Topics::MaxClientIdLength) {
+        *error = QStringLiteral("--client-id takes at most %1 characters, not %2")
+                     .arg(Topics::MaxClientIdLength)
+                     .arg(broker->clientId.size());
+        return false;
+    }
     broker->username = parser.value(QStringLiteral("username"));
     QString passwordFile;
     if (!readableFile(parser, "password-file", &passwordFile, error)
@@ -100,7 +135,14 @@ bool parseClient(const QCommandLineParser &parser, MqttPublisher::Options *broke
     if (!passwordFile.isEmpty()) {
         QFile file(passwordFile);
         file.open(QIODevice::ReadOnly);
-        QByteArray password = file.readAll();
+        QByteArray password = file.read(MaxPasswordBytes + 1);
+        if (password.size() > MaxPasswordBytes) {
+            *error = QStringLiteral("--password-file %1 holds more than %2 bytes; it takes the "
+                                    "password alone")
+                         .arg(passwordFile)
+                         .arg(MaxPasswordBytes);
+            return false;
+        }
         if (password.endsWith('\n'))
             password.chop(1);
         broker->password = QString::fromUtf8(password);

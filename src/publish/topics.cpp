@@ -38,26 +38,48 @@ bool Topics::isName(const QString &text)
 
 QString Topics::nameFrom(const QString &text)
 {
-    QString name = text;
-    for (QChar &c : name) {
-        if (!(c.isDigit() || (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
-              || (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) || c == QLatin1Char('_')
-              || c == QLatin1Char('-')))
-            c = QLatin1Char('_');
+    // By code point, so that a character beyond the BMP is one _ like any other; isDigit() would
+    // let other scripts' digits through.
+    QString name;
+    for (const uint c : text.toUcs4()) {
+        const bool ascii = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z')
+            || (c >= 'A' && c <= 'Z') || c == '_' || c == '-';
+        name += ascii ? QChar(c) : QLatin1Char('_');
     }
     return name;
 }
 
-bool Topics::isPrefix(const QString &text)
+bool Topics::isPrefix(const QString &text, QString *bad)
 {
     static const QRegularExpression levels(QStringLiteral("^[^/+#]+(/[^/+#]+)*$"));
+    // MQTT forbids U+0000 in a topic and advises against other control characters and
+    // non-characters; a consumer could not type or show them anyway.
+    for (const uint c : text.toUcs4()) {
+        const QChar::Category category = QChar::category(c);
+        if (category == QChar::Other_Control || category == QChar::Other_Surrogate
+            || QChar::isNonCharacter(c)) {
+            if (bad)
+                *bad = QStringLiteral("U+%1").arg(c, 4, 16, QLatin1Char('0')).toUpper();
+            return false;
+        }
+    }
+    if (bad)
+        bad->clear();
     return levels.match(text).hasMatch();
 }
 
-Topics::Topics(const QString &prefix, const QString &discoveryPrefix, const QString &clientId)
+// The longest topic the limits allow (a discovery config's) fits MQTT's limit, whose length
+// field would otherwise wrap round.
+static_assert(Topics::MaxPrefixBytes + Topics::MaxNameLength + Topics::MaxClientIdLength + 64
+                  <= 65535,
+              "a topic must fit MQTT's 65,535 bytes");
+
+Topics::Topics(const QString &prefix, const QString &discoveryPrefix, const QString &clientId,
+               int intervalMsecs)
     : prefix(prefix)
     , discoveryPrefix(discoveryPrefix)
     , clientId(clientId)
+    , intervalMsecs(intervalMsecs)
 { }
 
 QString Topics::bridge() const
@@ -96,6 +118,13 @@ QVector<QPair<QString, QByteArray>> Topics::discovery(const QString &unit) const
         {QStringLiteral("model"), QStringLiteral("Environmental sensor unit")},
         {QStringLiteral("sw_version"), QCoreApplication::applicationVersion()},
     };
+    const QJsonObject origin{
+        {QStringLiteral("name"), QStringLiteral("Corvane")},
+        {QStringLiteral("sw_version"), QCoreApplication::applicationVersion()},
+    };
+    // A unit silent for three samples shows as unknown rather than its last value for ever,
+    // also while the gateway stays connected; not before 10 s, whole seconds.
+    const int expireAfter = qMax(10, (3 * intervalMsecs + 999) / 1000);
     for (const Sensor &sensor : Sensors) {
         const QString key = QLatin1String(SensorProtocol::Channels[sensor.field].key);
         const QJsonObject config{
@@ -106,9 +135,12 @@ QVector<QPair<QString, QByteArray>> Topics::discovery(const QString &unit) const
             {QStringLiteral("device_class"), QLatin1String(sensor.deviceClass)},
             {QStringLiteral("unit_of_measurement"), QString::fromUtf8(sensor.unit)},
             {QStringLiteral("state_class"), QStringLiteral("measurement")},
+            {QStringLiteral("suggested_display_precision"), 1},
+            {QStringLiteral("expire_after"), expireAfter},
             {QStringLiteral("availability"), availability},
             {QStringLiteral("availability_mode"), QStringLiteral("all")},
             {QStringLiteral("device"), device},
+            {QStringLiteral("origin"), origin},
         };
         configs.append({discoveryPrefix + QStringLiteral("/sensor/") + id + QLatin1Char('/') + key
                             + QStringLiteral("/config"),

@@ -17,14 +17,24 @@ public:
     static const QByteArray Online;
     static const QByteArray Offline;
 
-    // Letters, digits, _ and -: a name that is one whole topic level and no wildcard.
-    static bool isName(const QString &text);
-    // The text with every other character turned into _.
-    static QString nameFrom(const QString &text);
-    // Topic levels without wildcards: a prefix.
-    static bool isPrefix(const QString &text);
+    // Lengths a person can still read in a broker's list, far inside MQTT's 65,535 bytes for a
+    // whole topic, and what brokers commonly take as a client id.
+    static constexpr int MaxNameLength = 64;
+    static constexpr int MaxClientIdLength = 128;
+    static constexpr int MaxPrefixBytes = 1024; // in UTF-8
 
-    Topics(const QString &prefix, const QString &discoveryPrefix, const QString &clientId);
+    // ASCII letters, digits, _ and -: a name that is one whole topic level and no wildcard.
+    static bool isName(const QString &text);
+    // The text with every other character turned into _, one for each.
+    static QString nameFrom(const QString &text);
+    // Topic levels without wildcards: a prefix. Otherwise the first character that makes it none,
+    // as U+XXXX, a control character or non-character in *bad (empty for a wildcard or an empty
+    // level).
+    static bool isPrefix(const QString &text, QString *bad = nullptr);
+
+    // The interval tells the consumers when a unit's values are stale.
+    Topics(const QString &prefix, const QString &discoveryPrefix, const QString &clientId,
+           int intervalMsecs);
 
     QString bridge() const;
     QString state(const QString &unit) const;
@@ -39,6 +49,7 @@ private:
     const QString prefix;
     const QString discoveryPrefix;
     const QString clientId;
+    const int intervalMsecs;
 };
 
 #endif // TOPICS_H

@@ -80,6 +80,15 @@ void Reader::onPack(const QByteArray &pack)
         return;
     awaiting = false;
     unansweredInARow = 0;
+    // Back once it answers as many samples in a row as would have made it gone: a unit that
+    // answers every other time stays missing, said once.
+    if (missed > 0 && ++answeredInARow >= UnansweredLimit) {
+        emit notice(QStringLiteral("%1 answers again, %2 samples missed since %3")
+                        .arg(settings.port)
+                        .arg(missed)
+                        .arg(QLocale::c().toString(firstMissedAt, QStringLiteral("HH:mm:ss.zzz"))));
+        missed = 0;
+    }
     emit reading(answer);
 }
 
@@ -88,9 +97,14 @@ void Reader::onTick()
     if (!connected)
         return;
     if (awaiting) {
-        emit notice(QStringLiteral("no answer to the sample asked for at %1 on %2")
-                        .arg(QLocale::c().toString(requestedAt, QStringLiteral("HH:mm:ss.zzz")),
-                             settings.port));
+        answeredInARow = 0;
+        if (missed++ == 0) {
+            firstMissedAt = requestedAt;
+            emit notice(QStringLiteral("no answer to the sample asked for at %1 on %2; further "
+                                       "misses are counted")
+                            .arg(QLocale::c().toString(requestedAt, QStringLiteral("HH:mm:ss.zzz")),
+                                 settings.port));
+        }
         if (++unansweredInARow >= UnansweredLimit) {
             lose(QStringLiteral("%1 samples in a row got no answer on %2")
                      .arg(UnansweredLimit)
@@ -117,6 +131,8 @@ void Reader::lose(const QString &why)
     connected = false;
     awaiting = false;
     unansweredInARow = 0;
+    // The loss is said; the misses before it are part of it.
+    missed = 0;
     if (!settings.reconnect) {
         emit notice(why);
         stop();

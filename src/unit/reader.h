@@ -11,7 +11,8 @@
 #include <QTimer>
 
 // One unit on one port: greets it, then asks for all four readings on a fixed rhythm and hands on
-// every exact answer as a reading. A unit that stops answering, or whose device is lost, is
+// every exact answer as a reading. Missed samples are told when they start and when the unit
+// answers steadily again, not one by one. A unit that stops answering, or whose device is lost, is
 // reported; with reconnect the port is opened again every second until the unit answers again.
 // It serves one unit for read, and each of many for publish; the prober greets with it.
 class Reader : public QObject
@@ -63,6 +64,10 @@ private:
     bool awaiting = false;
     QTime requestedAt;
     int unansweredInARow = 0;
+    // Samples missed since the first unanswered one, until the unit answers steadily again.
+    int missed = 0;
+    int answeredInARow = 0;
+    QTime firstMissedAt;
 };
 
 Q_DECLARE_METATYPE(SensorProtocol::Reading)
