@@ -119,8 +119,10 @@ void addRhythmRows(BenchRun &run, const QString &platform, const PollingOutput &
 void measureCutting(BenchRun &run);
 // measurecli.cpp
 void measureCli(BenchRun &run);
-// measurepublish.cpp
+// measurepublish.cpp: publish beside the pipelines and its recovery, then the drain to a slow
+// consumer on a broker with mosquitto's default queue.
 void measurePublish(BenchRun &run);
+void measureDrain(BenchRun &run);
 // measuretrend.cpp: the replot offscreen, the rest on every platform.
 void measureTrend(BenchRun &run, const QVector<Platform> &platforms);
 

@@ -2,7 +2,9 @@
 // broker, and beside it the same units as 64 pipelines of `read --format jsonl` into
 // mosquitto_pub: CPU time, memory and the latency from each answer to a subscriber. Then, under
 // publish, the broker stopped and started again on the same port: how long until every reading
-// of the outage has reached the subscriber, and how many never do.
+// of the outage has reached the subscriber, and how many never do. Last, the drain: the same
+// outage against a broker that keeps mosquitto's default queue, with a consumer that takes 5 ms a
+// message: how fast publish sends the backlog, and how many readings the broker drops for it.
 
 #include "benchrun.h"
 #include "broker.h"
@@ -37,6 +39,8 @@ constexpr int PollMsecs = 250;
 constexpr int DrainLimitMsecs = 150000;
 // Readings written this close to publish's end may still be on their way; they are not counted.
 constexpr qint64 EndMarginNanos = 2000000000;
+// The slow consumer of the drain: one message every 5 ms.
+constexpr int ConsumerMsecs = 5;
 const char MosquittoPub[] = "/usr/bin/mosquitto_pub";
 const char SubscriberId[] = "bench-subscriber";
 
@@ -631,4 +635,126 @@ void measurePublish(BenchRun &run)
     if (tally.foreign > 0)
         run.notes.append(
             QStringLiteral("publish: %1 messages named no unit's reading").arg(tally.foreign));
+}
+
+void measureDrain(BenchRun &run)
+{
+    std::fprintf(stderr,
+                 "corvane-bench: corvane-cli publish, %d units: the drain after a %d s broker "
+                 "outage to a consumer of %d messages a second\n",
+                 Units, run.outageMsecs / 1000, 1000 / ConsumerMsecs);
+    const QString figure =
+        QStringLiteral("7 broker down %1 s, default queue: drain").arg(run.outageMsecs / 1000);
+    const auto failed = [&run, &figure](const QString &why) {
+        run.rows.append({figure, "—", "run failed: " + why, "—", "—", "—", "MISS"});
+    };
+    // mosquitto's default queue, 1,000 messages a client beyond those in flight, which the
+    // harness lifts: a broker as installed drops what a slow consumer cannot take in time.
+    Broker broker({}, run.workDir);
+    QFile config(broker.path(QStringLiteral("mosquitto.conf")));
+    QByteArray settings = config.open(QIODevice::ReadOnly) ? config.readAll() : QByteArray();
+    config.close();
+    if (!settings.contains("\nmax_queued_messages 0\n"))
+        return failed(QStringLiteral("no max_queued_messages 0 to drop in ") + config.fileName());
+    settings.replace("\nmax_queued_messages 0\n", "\n");
+    if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate) || config.write(settings) < 0)
+        return failed(config.fileName() + QStringLiteral(": ") + config.errorString());
+    config.close();
+    const QString brokerError = broker.start();
+    if (!brokerError.isEmpty())
+        return failed(QStringLiteral("the broker did not start: ") + lastLine(brokerError));
+    // The fast subscriber shows when publish's readings reach the broker; the consumer takes
+    // ConsumerMsecs a message, as one that stores each reading would.
+    QProcess units;
+    bool realtime = true;
+    const QStringList ptys = startUnits(run, units, QStringLiteral("drain-units"), &realtime);
+    QProcess fast;
+    QProcess consumer;
+    const bool subscribed = ptys.size() == Units
+        && startSubscriber(run, fast, broker, QStringLiteral("drain-fast"),
+                           {QStringLiteral("bench-drain-fast")})
+        && startSubscriber(run, consumer, broker, QStringLiteral("drain-consumer"),
+                           {QStringLiteral("bench-drain-consumer"),
+                            QString::number(ConsumerMsecs)});
+    const auto stopHelpers = [&] {
+        units.closeWriteChannel();
+        QStringList failures = {ending(run, units, 10000, QStringLiteral("drain-units"))};
+        for (QProcess *subscriber : {&fast, &consumer}) {
+            if (subscriber->state() == QProcess::NotRunning)
+                continue;
+            ::kill(pid_t(subscriber->processId()), SIGTERM);
+            failures << ending(run, *subscriber, 5000,
+                               subscriber == &fast ? QStringLiteral("drain-fast")
+                                                   : QStringLiteral("drain-consumer"));
+        }
+        return failures << brokerStop(broker);
+    };
+    const QString startError =
+        startFailure(ptys, subscribed,
+                     fast.state() == QProcess::NotRunning ? QStringLiteral("drain-fast")
+                                                          : QStringLiteral("drain-consumer"));
+    if (!startError.isEmpty())
+        return failed(startError + failureText(stopHelpers()));
+    Tally received(run, QStringLiteral("drain-units.out"), QStringLiteral("drain-fast.out"));
+    Tally consumed(run, QStringLiteral("drain-units.out"), QStringLiteral("drain-consumer.out"));
+
+    QProcess publish;
+    const qint64 publishStartedAt = monotonicNanos();
+    startPublish(run, publish, broker, ptys, QStringLiteral("drain-publish"));
+    QStringList failures = {received.waitArriving(publishStartedAt, StartMsecs),
+                            consumed.waitArriving(publishStartedAt, StartMsecs)};
+    const Recovery recovery =
+        recover(run, broker, received, publishStartedAt, publish, QStringLiteral("drain-publish"));
+    // publish has ended: what the broker queued for the consumer is all it will get, once
+    // nothing more has come for a few seconds.
+    QElapsedTimer waited;
+    waited.start();
+    qint64 quietSince = 0;
+    int count = -1;
+    while (waited.elapsed() < DrainLimitMsecs && waited.elapsed() < quietSince + 5000) {
+        QThread::msleep(PollMsecs);
+        consumed.update();
+        if (consumed.received.size() != count) {
+            count = consumed.received.size();
+            quietSince = waited.elapsed();
+        }
+    }
+    int missed = 0;
+    for (auto answer = consumed.written.cbegin(); answer != consumed.written.cend(); ++answer) {
+        if (answer.value() >= recovery.countedFrom && answer.value() < recovery.countedTo
+            && !consumed.received.contains(answer.key()))
+            ++missed;
+    }
+    failures << recovery.failures << stopHelpers();
+    const QString failure = failureText(failures);
+    for (const QString &text : qAsConst(failures)) {
+        if (!text.isEmpty())
+            std::fprintf(stderr, "corvane-bench: drain: %s\n", qPrintable(text));
+    }
+
+    // From publish's reconnection to the last reading of the outage reaching the broker.
+    const double drainSecs = recovery.drainedSecs - recovery.reconnectSecs;
+    run.rows.append(
+        {figure, "—",
+         (recovery.drained
+              ? QStringLiteral("%1 s, %2 readings a second (connected after %3 s)")
+                    .arg(number(drainSecs, 1),
+                         number(drainSecs > 0 ? recovery.gapReadings / drainSecs : 0, 0),
+                         number(recovery.reconnectSecs, 1))
+              : QStringLiteral("not drained after %1 s").arg(DrainLimitMsecs / 1000))
+             + failure,
+         QStringLiteral("%1 readings of the outage").arg(recovery.gapReadings), "—", "info",
+         recovery.drained ? "info" : "MISS"});
+    run.rows.append(
+        {QStringLiteral("7 readings a consumer of %1 a second misses").arg(1000 / ConsumerMsecs),
+         "—",
+         QStringLiteral("%1 of %2 (%3 twice)")
+                 .arg(missed)
+                 .arg(recovery.counted)
+                 .arg(consumed.duplicates)
+             + failure,
+         QStringLiteral("%1 missed by a fast subscriber").arg(recovery.missing), "—", "0",
+         verdict(recovery.counted > 0 && missed == 0)});
+    if (!realtime)
+        run.notes.append(QStringLiteral("drain: the units ran without real-time scheduling"));
 }
