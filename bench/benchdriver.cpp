@@ -1,7 +1,7 @@
 // corvane-bench: runs every benchmark side by side with its floor and prints one table.
 //   corvane-bench [--quick] [--runs N] [--poll-seconds N] [--only PARTS] [--keep]
 //                 [--baseline DIR [--baseline-name NAME]]
-// --only runs some of the parts (startup, polling, cutting, cli, publish, trend),
+// --only runs some of the parts (startup, polling, cutting, cli, publish, drain, trend),
 // comma-separated.
 // --keep leaves the children's output (every stamp and request) in the work folder it names.
 // The Xvfb rows need a display (DISPLAY set, as under xvfb-run); offscreen rows need none.
@@ -46,7 +46,8 @@ int main(int argc, char *argv[])
           "and a 20 s outage."},
          {"runs", "Start-up runs of each program.", "N"},
          {"poll-seconds", "Seconds of polling per platform.", "N"},
-         {"only", "Only these parts: startup, polling, cutting, cli, publish, trend.", "PARTS"},
+         {"only", "Only these parts: startup, polling, cutting, cli, publish, drain, trend.",
+          "PARTS"},
          {"keep", "Keep the children's output."},
          {"baseline",
           "The window before the trend: the folder of its bench programs (scripts/bench.sh "
@@ -54,7 +55,7 @@ int main(int argc, char *argv[])
           "DIR"},
          {"baseline-name", "What the table calls that window.", "NAME", "baseline"}});
     parser.process(app);
-    const QStringList parts = {"startup", "polling", "cutting", "cli", "publish", "trend"};
+    const QStringList parts = {"startup", "polling", "cutting", "cli", "publish", "drain", "trend"};
     const QStringList only = parser.value("only").split(',', Qt::SkipEmptyParts);
     for (const QString &part : only) {
         if (!parts.contains(part)) {
@@ -142,6 +143,8 @@ int main(int argc, char *argv[])
         measureCli(run);
     if (wanted("publish"))
         measurePublish(run);
+    if (wanted("drain"))
+        measureDrain(run);
     if (wanted("trend"))
         measureTrend(run, platforms);
 

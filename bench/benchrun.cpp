@@ -35,14 +35,25 @@ void BenchRun::start(QProcess &child, const QString &program, const QStringList 
 
 bool BenchRun::finished(QProcess &child, int timeoutMsecs)
 {
-    if (!child.waitForFinished(timeoutMsecs)) {
+    return ended(child, timeoutMsecs).isEmpty();
+}
+
+QString BenchRun::ended(QProcess &child, int timeoutMsecs)
+{
+    if (child.state() == QProcess::NotRunning && child.error() == QProcess::FailedToStart)
+        return QStringLiteral("did not start: ") + child.errorString();
+    // An ended program is only noticed by a wait, which then returns false.
+    if (child.state() != QProcess::NotRunning && !child.waitForFinished(timeoutMsecs)) {
         std::fprintf(stderr, "corvane-bench: %s: %s\n", qPrintable(child.program()),
                      qPrintable(child.errorString()));
         child.kill();
         child.waitForFinished();
-        return false;
+        return QStringLiteral("did not end within %1 s").arg(timeoutMsecs / 1000);
     }
-    return child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
+    if (child.exitStatus() != QProcess::NormalExit)
+        return QStringLiteral("ended by a signal");
+    return child.exitCode() == 0 ? QString()
+                                 : QStringLiteral("exited with %1").arg(child.exitCode());
 }
 
 StampLines::Unit BenchRun::startUnit(QProcess &unit, const QString &name,

@@ -48,6 +48,8 @@ public:
                const QString &stderrPath = {}) const;
     // Waits for a started program, killing it after timeoutMsecs; true when it exited with 0.
     static bool finished(QProcess &child, int timeoutMsecs);
+    // The same wait, saying how it went wrong ("exited with 1"); empty when it exited with 0.
+    static QString ended(QProcess &child, int timeoutMsecs);
     // Starts bench_unit, the simulated unit of the polling runs, in a process of its own, and
     // waits for its pseudo-terminals; an empty record when it printed none.
     StampLines::Unit startUnit(QProcess &unit, const QString &name,
@@ -117,8 +119,10 @@ void addRhythmRows(BenchRun &run, const QString &platform, const PollingOutput &
 void measureCutting(BenchRun &run);
 // measurecli.cpp
 void measureCli(BenchRun &run);
-// measurepublish.cpp
+// measurepublish.cpp: publish beside the pipelines and its recovery, then the drain to a slow
+// consumer on a broker with mosquitto's default queue.
 void measurePublish(BenchRun &run);
+void measureDrain(BenchRun &run);
 // measuretrend.cpp: the replot offscreen, the rest on every platform.
 void measureTrend(BenchRun &run, const QVector<Platform> &platforms);
 

@@ -1,8 +1,9 @@
-// bench_subscriber PORT TOPIC CLIENT_ID: a subscriber on the broker at 127.0.0.1:PORT with a
-// persistent session (the client id, clean session off, QoS 1), as a consumer that must not miss
+// bench_subscriber PORT TOPIC CLIENT_ID [MSECS]: a subscriber on the broker at 127.0.0.1:PORT with
+// a persistent session (the client id, clean session off, QoS 1), as a consumer that must not miss
 // a reading subscribes. It prints the acknowledged subscription and every message with the
 // monotonic time it arrived, and connects again within a quarter of a second while the broker is
-// away. SIGTERM ends it.
+// away. With MSECS it takes that long over each message, as a consumer that stores them does.
+// SIGTERM ends it.
 //
 // Real-time scheduling, as the units': its stamps measure the path to it, not how long a loaded
 // machine lets it sleep.
@@ -21,6 +22,7 @@ namespace {
 
 volatile std::sig_atomic_t stopping = 0;
 QByteArray topic;
+useconds_t handlingMicros = 0;
 bool printed = false;
 
 void onConnect(mosquitto *mosq, void *, int rc)
@@ -43,18 +45,21 @@ void onMessage(mosquitto *, void *, const mosquitto_message *message)
                                           QByteArray(static_cast<const char *>(message->payload),
                                                      message->payloadlen)});
     printed = true;
+    if (handlingMicros > 0)
+        ::usleep(handlingMicros);
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: bench_subscriber PORT TOPIC CLIENT_ID\n");
+    if (argc != 4 && argc != 5) {
+        std::fprintf(stderr, "usage: bench_subscriber PORT TOPIC CLIENT_ID [MSECS]\n");
         return 2;
     }
     const int port = QByteArray(argv[1]).toInt();
     topic = argv[2];
+    handlingMicros = argc == 5 ? useconds_t(QByteArray(argv[4]).toUInt() * 1000) : 0;
     sched_param priority = {};
     priority.sched_priority = 10;
     ::sched_setscheduler(0, SCHED_FIFO, &priority);

@@ -2,7 +2,9 @@
 // broker, and beside it the same units as 64 pipelines of `read --format jsonl` into
 // mosquitto_pub: CPU time, memory and the latency from each answer to a subscriber. Then, under
 // publish, the broker stopped and started again on the same port: how long until every reading
-// of the outage has reached the subscriber, and how many never do.
+// of the outage has reached the subscriber, and how many never do. Last, the drain: the same
+// outage against a broker that keeps mosquitto's default queue, with a consumer that takes 5 ms a
+// message: how fast publish sends the backlog, and how many readings the broker drops for it.
 
 #include "benchrun.h"
 #include "broker.h"
@@ -15,6 +17,7 @@
 #include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QThread>
 
 #include <algorithm>
@@ -36,8 +39,51 @@ constexpr int PollMsecs = 250;
 constexpr int DrainLimitMsecs = 150000;
 // Readings written this close to publish's end may still be on their way; they are not counted.
 constexpr qint64 EndMarginNanos = 2000000000;
+// The slow consumer of the drain: one message every 5 ms.
+constexpr int ConsumerMsecs = 5;
 const char MosquittoPub[] = "/usr/bin/mosquitto_pub";
 const char SubscriberId[] = "bench-subscriber";
+
+// The last line of what a program or the broker said, where the reason for an error is.
+QString lastLine(const QString &text)
+{
+    return text.trimmed().section(QLatin1Char('\n'), -1).trimmed();
+}
+
+// Waits for a program the run started as NAME (BenchRun::start) to end; empty when it exited with
+// 0, else how it ended and the last line of its standard error.
+QString ending(const BenchRun &run, QProcess &child, int timeoutMsecs, const QString &name)
+{
+    const QString how = BenchRun::ended(child, timeoutMsecs);
+    const QString said =
+        lastLine(QString::fromLocal8Bit(run.output(name + QStringLiteral(".err"))));
+    return how.isEmpty() ? how
+                         : name + QLatin1Char(' ') + how
+            + (said.isEmpty() ? QString() : QStringLiteral(": ") + said);
+}
+
+// The broker's own account of why it did not stop with 0.
+QString brokerStop(Broker &broker)
+{
+    if (broker.stop())
+        return {};
+    QFile log(broker.path(QStringLiteral("broker.log")));
+    const QString said =
+        log.open(QIODevice::ReadOnly) ? lastLine(QString::fromUtf8(log.readAll())) : QString();
+    return QStringLiteral("mosquitto did not exit with 0 on SIGTERM")
+        + (said.isEmpty() ? QString() : QStringLiteral(": ") + said);
+}
+
+// What a row shows of its run's failures, the empty strings of those that went well left out.
+QString failureText(QStringList failures)
+{
+    failures.removeAll(QString());
+    if (failures.isEmpty())
+        return {};
+    return QStringLiteral("; run failed: ") + failures.mid(0, 2).join(QStringLiteral("; "))
+        + (failures.size() > 2 ? QStringLiteral(" and %1 more").arg(failures.size() - 2)
+                               : QString());
+}
 
 QString unitName(int unit)
 {
@@ -88,23 +134,28 @@ public:
         }
     }
 
-    // Every unit's readings have arrived since then.
-    bool allArrivingSince(qint64 nanos) const
+    // The units none of whose readings has arrived since then.
+    int silentSince(qint64 nanos) const
     {
-        return std::all_of(lastArrival.cbegin(), lastArrival.cend(),
-                           [nanos](qint64 arrival) { return arrival > nanos; });
+        return int(std::count_if(lastArrival.cbegin(), lastArrival.cend(),
+                                 [nanos](qint64 arrival) { return arrival <= nanos; }));
     }
 
-    // Polls until every unit's readings arrive or the time is up.
-    bool waitArriving(qint64 since, int timeoutMsecs)
+    // Polls until every unit's readings arrive or the time is up; empty when they did, else why.
+    QString waitArriving(qint64 since, int timeoutMsecs)
     {
         QElapsedTimer waited;
         waited.start();
         do {
             QThread::msleep(PollMsecs);
             update();
-        } while (!allArrivingSince(since) && waited.elapsed() < timeoutMsecs);
-        return allArrivingSince(since);
+        } while (silentSince(since) > 0 && waited.elapsed() < timeoutMsecs);
+        const int silent = silentSince(since);
+        return silent == 0 ? QString()
+                           : QStringLiteral("no reading of %1 units reached %2 within %3 s")
+                                 .arg(silent)
+                                 .arg(subscriberOutput.section(QLatin1Char('.'), 0, 0))
+                                 .arg(timeoutMsecs / 1000);
     }
 
     // key → the time the answer was written, and the time its reading first arrived.
@@ -178,7 +229,7 @@ Latency latency(const Tally &tally, qint64 from, qint64 to)
 }
 
 // What one measured stretch gave: CPU (% of one core) and resident memory of each process, the
-// broker's CPU and the latency, with whether the processes ran and ended as they should.
+// broker's CPU and the latency, with what went wrong with its processes.
 struct Window
 {
     double seconds = 0;
@@ -186,7 +237,7 @@ struct Window
     QVector<qint64> rssKiB;
     double brokerPercent = 0;
     Latency latency;
-    bool ok = false;
+    QStringList failures;
 
     // Over the processes [from, to), by default all.
     double cpu(int from = 0, int to = -1) const
@@ -206,7 +257,7 @@ Window measureWindow(const BenchRun &run, Tally &tally, const QVector<qint64> &p
                      qint64 brokerPid, qint64 startedAt)
 {
     Window window;
-    window.ok = tally.waitArriving(startedAt, StartMsecs);
+    window.failures << tally.waitArriving(startedAt, StartMsecs);
     QThread::msleep(WarmUpMsecs);
     QVector<ProcessUsage> from;
     for (const qint64 pid : pids)
@@ -244,20 +295,27 @@ struct Recovery
     int missing = 0;
     qint64 duplicates = 0;
     bool drained = false;
+    // The readings counted are those written in [countedFrom, countedTo).
+    qint64 countedFrom = 0;
+    qint64 countedTo = 0;
+    QStringList failures;
 };
 
 // Stops the broker for the outage and starts it again on the same port; returns once every
 // reading written until publish connected again has arrived, or the limit has passed.
 Recovery recover(const BenchRun &run, Broker &broker, Tally &tally, qint64 publishStartedAt,
-                 QProcess &publish, bool *ok)
+                 QProcess &publish, const QString &publishName)
 {
     Recovery recovery;
     // From the broker's exit on, no reading can reach the subscriber before the restart.
-    *ok = broker.stop() && *ok;
+    recovery.failures << brokerStop(broker);
     const qint64 stoppedAt = monotonicNanos();
     QThread::msleep(
         ulong(std::max<qint64>(0, run.outageMsecs - (monotonicNanos() - stoppedAt) / 1000000)));
-    *ok = broker.start().isEmpty() && *ok;
+    const QString restartError = broker.start();
+    if (!restartError.isEmpty())
+        recovery.failures << QStringLiteral("the broker did not start again: ")
+                + lastLine(restartError);
     const qint64 restartedAt = monotonicNanos();
     // A reading written while the broker was down arrives only once publish has connected
     // again (the broker may still hand the subscriber older ones it held).
@@ -282,7 +340,7 @@ Recovery recover(const BenchRun &run, Broker &broker, Tally &tally, qint64 publi
     };
     QElapsedTimer waited;
     waited.start();
-    while (!recovery.drained && waited.elapsed() < DrainLimitMsecs) {
+    while (restartError.isEmpty() && !recovery.drained && waited.elapsed() < DrainLimitMsecs) {
         QThread::msleep(PollMsecs);
         tally.update();
         const qint64 reconnected = reconnectedAt();
@@ -293,7 +351,7 @@ Recovery recover(const BenchRun &run, Broker &broker, Tally &tally, qint64 publi
     QThread::msleep(2000);
     ::kill(pid_t(publish.processId()), SIGTERM);
     const qint64 publishStoppedAt = monotonicNanos();
-    *ok = BenchRun::finished(publish, 5000) && *ok;
+    recovery.failures << ending(run, publish, 5000, publishName);
     QThread::msleep(1500);
     tally.update();
 
@@ -301,9 +359,10 @@ Recovery recover(const BenchRun &run, Broker &broker, Tally &tally, qint64 publi
     const qint64 reconnected = reconnectedAt() > 0 ? reconnectedAt() : publishStoppedAt;
     recovery.reconnectSecs = double(reconnected - restartedAt) / 1e9;
     qint64 drainedAt = reconnected;
+    recovery.countedFrom = publishStartedAt;
+    recovery.countedTo = publishStoppedAt - EndMarginNanos;
     for (auto answer = tally.written.cbegin(); answer != tally.written.cend(); ++answer) {
-        if (answer.value() < publishStartedAt
-            || answer.value() >= publishStoppedAt - EndMarginNanos)
+        if (answer.value() < recovery.countedFrom || answer.value() >= recovery.countedTo)
             continue;
         ++recovery.counted;
         const auto arrival = tally.received.constFind(answer.key());
@@ -332,7 +391,6 @@ Window measurePipelines(const BenchRun &run, Tally &tally, const QStringList &pt
     QVector<qint64> senderPids;
     const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     const qint64 startedAt = monotonicNanos();
-    bool ok = true;
     for (int unit = 0; unit < Units; ++unit) {
         readers.push_back(std::make_unique<QProcess>());
         senders.push_back(std::make_unique<QProcess>());
@@ -350,7 +408,8 @@ Window measurePipelines(const BenchRun &run, Tally &tally, const QStringList &pt
         reader.start(QLatin1String(CORVANE_CLI),
                      {QStringLiteral("read"), QStringLiteral("--port"), ptys.at(unit),
                       QStringLiteral("--format"), QStringLiteral("jsonl")});
-        ok = sender.waitForStarted() && reader.waitForStarted() && ok;
+        sender.waitForStarted();
+        reader.waitForStarted();
         readerPids.append(reader.processId());
         senderPids.append(sender.processId());
     }
@@ -358,13 +417,97 @@ Window measurePipelines(const BenchRun &run, Tally &tally, const QStringList &pt
         measureWindow(run, tally, readerPids + senderPids, broker.processId(), startedAt);
     for (const auto &reader : readers)
         ::kill(pid_t(reader->processId()), SIGTERM);
-    // read ends on SIGTERM with 0; mosquitto_pub then sees the end of its input.
-    for (const auto &reader : readers)
-        ok = BenchRun::finished(*reader, 5000) && ok;
-    for (const auto &sender : senders)
-        ok = BenchRun::finished(*sender, 5000) && ok;
-    window.ok = window.ok && ok;
+    // read ends on SIGTERM with 0; mosquitto_pub then sees the end of its input. Their failures
+    // by how they failed, read's and mosquitto_pub's.
+    const QString names[2] = {QStringLiteral("pipe-read-"), QStringLiteral("pipe-pub-")};
+    QMap<QString, QStringList> failed[2];
+    for (int kind = 0; kind < 2; ++kind) {
+        for (int unit = 0; unit < Units; ++unit) {
+            QProcess &process = kind == 0 ? *readers.at(size_t(unit)) : *senders.at(size_t(unit));
+            const QString why = ending(run, process, 5000, names[kind] + unitName(unit));
+            if (!why.isEmpty())
+                failed[kind][why.mid(names[kind].size() + 3)].append(unitName(unit));
+        }
+    }
+    // A failing mosquitto_pub breaks its read's pipe: its failure comes first, and pipelines that
+    // failed alike are named once.
+    for (int kind = 1; kind >= 0; --kind) {
+        for (auto alike = failed[kind].cbegin(); alike != failed[kind].cend(); ++alike) {
+            const QStringList &units = alike.value();
+            window.failures << names[kind] + units.first()
+                    + (units.size() > 1 ? QStringLiteral(" and %1 more").arg(units.size() - 1)
+                                        : QString())
+                    + alike.key();
+        }
+    }
     return window;
+}
+
+// bench_units serving the units, its ptys once all are open (fewer when it failed) and whether
+// they run with real-time scheduling.
+QStringList startUnits(const BenchRun &run, QProcess &units, const QString &name, bool *realtime)
+{
+    run.start(units, "bench_units", {QString::number(Units)},
+              QProcessEnvironment::systemEnvironment(), name);
+    QStringList ptys;
+    for (int waited = 0; waited < 10000 && ptys.size() < Units; waited += 50) {
+        QThread::msleep(50);
+        ptys.clear();
+        *realtime = true;
+        for (const auto &served :
+             StampLines::read<StampLines::Served>(run.output(name + QStringLiteral(".out")))) {
+            ptys.append(served.pty);
+            *realtime = *realtime && served.scheduling == QLatin1String("fifo");
+        }
+    }
+    return ptys;
+}
+
+// bench_subscriber on the state topics; true once its subscription is acknowledged.
+bool startSubscriber(const BenchRun &run, QProcess &subscriber, const Broker &broker,
+                     const QString &name, const QStringList &arguments)
+{
+    run.start(subscriber, "bench_subscriber",
+              QStringList{QString::number(broker.port), QStringLiteral("corvane/+/state")}
+                  + arguments,
+              QProcessEnvironment::systemEnvironment(), name);
+    for (int waited = 0; waited < 10000; waited += 50) {
+        QThread::msleep(50);
+        if (!StampLines::read<StampLines::Subscribed>(run.output(name + QStringLiteral(".out")))
+                 .isEmpty())
+            return true;
+    }
+    return false;
+}
+
+// publish serving every unit at 1 s.
+void startPublish(const BenchRun &run, QProcess &publish, const Broker &broker,
+                  const QStringList &ptys, const QString &name)
+{
+    QStringList arguments = {QStringLiteral("publish"),
+                             QStringLiteral("--broker"),
+                             broker.url(),
+                             QStringLiteral("--interval"),
+                             QStringLiteral("1"),
+                             QStringLiteral("--client-id"),
+                             QStringLiteral("corvane-bench"),
+                             QStringLiteral("--spool"),
+                             run.workFile(name + QStringLiteral("-spool"))};
+    for (int unit = 0; unit < Units; ++unit)
+        arguments << QStringLiteral("--port") << ptys.at(unit) + QLatin1Char('=') + unitName(unit);
+    run.start(publish, CORVANE_CLI, arguments, QProcessEnvironment::systemEnvironment(), name);
+    publish.waitForStarted();
+}
+
+// Why the units or a subscriber did not come up, once they are stopped.
+QString startFailure(const QStringList &ptys, bool subscribed, const QString &subscriberName)
+{
+    if (ptys.size() < Units)
+        return QStringLiteral("%1 of %2 units opened a pty within 10 s")
+            .arg(ptys.size())
+            .arg(Units);
+    return subscribed ? QString()
+                      : subscriberName + QStringLiteral(" had no subscription within 10 s");
 }
 
 } // namespace
@@ -384,80 +527,61 @@ void measurePublish(BenchRun &run)
     Broker broker({}, run.workDir);
     const QString brokerError = broker.start();
     if (!brokerError.isEmpty())
-        return failed(QStringLiteral("the broker did not start: ") + brokerError);
-    const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        return failed(QStringLiteral("the broker did not start: ") + lastLine(brokerError));
     QProcess units;
-    run.start(units, "bench_units", {QString::number(Units)}, environment,
-              QStringLiteral("publish-units"));
-    QStringList ptys;
     bool realtime = true;
-    for (int waited = 0; waited < 10000 && ptys.size() < Units; waited += 50) {
-        QThread::msleep(50);
-        ptys.clear();
-        for (const auto &served : StampLines::read<StampLines::Served>(
-                 run.output(QStringLiteral("publish-units.out")))) {
-            ptys.append(served.pty);
-            realtime = realtime && served.scheduling == QLatin1String("fifo");
-        }
-    }
+    const QStringList ptys = startUnits(run, units, QStringLiteral("publish-units"), &realtime);
     QProcess subscriber;
-    run.start(subscriber, "bench_subscriber",
-              {QString::number(broker.port), QStringLiteral("corvane/+/state"),
-               QLatin1String(SubscriberId)},
-              environment, QStringLiteral("publish-subscriber"));
-    bool subscribed = false;
-    for (int waited = 0; waited < 10000 && !subscribed; waited += 50) {
-        QThread::msleep(50);
-        subscribed = !StampLines::read<StampLines::Subscribed>(
-                          run.output(QStringLiteral("publish-subscriber.out")))
-                          .isEmpty();
-    }
+    const bool subscribed = ptys.size() == Units
+        && startSubscriber(run, subscriber, broker, QStringLiteral("publish-subscriber"),
+                           {QLatin1String(SubscriberId)});
+    // The helpers run to the end; how they ended goes on every row.
     const auto stopHelpers = [&] {
         units.closeWriteChannel();
-        bool ok = BenchRun::finished(units, 10000);
-        ::kill(pid_t(subscriber.processId()), SIGTERM);
-        return BenchRun::finished(subscriber, 5000) && ok;
+        QStringList failures = {ending(run, units, 10000, QStringLiteral("publish-units"))};
+        if (subscriber.state() != QProcess::NotRunning) {
+            ::kill(pid_t(subscriber.processId()), SIGTERM);
+            failures << ending(run, subscriber, 5000, QStringLiteral("publish-subscriber"));
+        }
+        return failures << brokerStop(broker);
     };
-    if (ptys.size() < Units || !subscribed) {
-        stopHelpers();
-        return failed(ptys.size() < Units ? QStringLiteral("the units did not start")
-                                          : QStringLiteral("no subscription"));
-    }
+    const QString startError = startFailure(ptys, subscribed, QStringLiteral("publish-subscriber"));
+    if (!startError.isEmpty())
+        return failed(startError + failureText(stopHelpers()));
     Tally tally(run, QStringLiteral("publish-units.out"), QStringLiteral("publish-subscriber.out"));
 
-    QStringList arguments = {QStringLiteral("publish"),
-                             QStringLiteral("--broker"),
-                             broker.url(),
-                             QStringLiteral("--interval"),
-                             QStringLiteral("1"),
-                             QStringLiteral("--client-id"),
-                             QStringLiteral("corvane-bench"),
-                             QStringLiteral("--spool"),
-                             run.workFile(QStringLiteral("spool"))};
-    for (int unit = 0; unit < Units; ++unit)
-        arguments << QStringLiteral("--port") << ptys.at(unit) + QLatin1Char('=') + unitName(unit);
     QProcess publish;
     const qint64 publishStartedAt = monotonicNanos();
-    run.start(publish, CORVANE_CLI, arguments, environment, QStringLiteral("publish"));
-    publish.waitForStarted();
-    const Window gateway =
+    startPublish(run, publish, broker, ptys, QStringLiteral("publish"));
+    Window gateway =
         measureWindow(run, tally, {publish.processId()}, broker.processId(), publishStartedAt);
-    bool recoveryOk = gateway.ok;
-    const Recovery recovery = recover(run, broker, tally, publishStartedAt, publish, &recoveryOk);
+    // publish ends only when told to: ended by now, its figures are not a whole stretch's.
+    if (publish.waitForFinished(0))
+        gateway.failures << ending(run, publish, 0, QStringLiteral("publish"));
+    const Recovery recovery =
+        recover(run, broker, tally, publishStartedAt, publish, QStringLiteral("publish"));
 
     const Window pipelines = measurePipelines(run, tally, ptys, broker);
-    const bool helpersOk = stopHelpers() && broker.stop();
+    const QStringList helpers = stopHelpers();
 
-    const bool ok = gateway.ok && recoveryOk && pipelines.ok && helpersOk;
+    // Each row carries the failures of the stretches its figures come from.
+    const QString stretches = failureText(gateway.failures + pipelines.failures + helpers);
+    const QString outage = failureText(recovery.failures + helpers);
+    for (const QString &failure :
+         gateway.failures + recovery.failures + pipelines.failures + helpers) {
+        if (!failure.isEmpty())
+            std::fprintf(stderr, "corvane-bench: publish: %s\n", qPrintable(failure));
+    }
     const QString over = QStringLiteral(" over %1 s").arg(number(gateway.seconds, 0));
-    run.rows.append({"7 CPU, publish, 64 units at 1 s", "—", number(gateway.cpu(), 2) + " %" + over,
+    run.rows.append({"7 CPU, publish, 64 units at 1 s", "—",
+                     number(gateway.cpu(), 2) + " %" + over + stretches,
                      number(pipelines.cpu(), 2) + " % (64 pipelines)",
                      ratioText(gateway.cpu(), pipelines.cpu()), "≤ 0.5× the pipelines'",
-                     verdict(ok && gateway.cpu() <= 0.5 * pipelines.cpu())});
-    run.rows.append({"7 RSS, publish, 64 units", "—", QStringLiteral("%1 KiB").arg(gateway.rss()),
+                     verdict(gateway.cpu() <= 0.5 * pipelines.cpu())});
+    run.rows.append({"7 RSS, publish, 64 units", "—",
+                     QStringLiteral("%1 KiB").arg(gateway.rss()) + stretches,
                      QStringLiteral("%1 KiB (128 processes)").arg(pipelines.rss()),
-                     ratioText(double(gateway.rss()), double(pipelines.rss())), "info",
-                     ok ? "info" : "run failed"});
+                     ratioText(double(gateway.rss()), double(pipelines.rss())), "info", "info"});
     const auto latencyRow = [&](const char *figure, double p) {
         const auto value = [p](const Window &window) {
             return p == 50 ? median(window.latency.msecs) : percentile(window.latency.msecs, p);
@@ -471,10 +595,10 @@ void measurePublish(BenchRun &run)
         };
         const double measured = value(gateway);
         const double floor = value(pipelines);
-        run.rows.append({figure, "—", milliseconds(measured) + detail(gateway),
+        run.rows.append({figure, "—", milliseconds(measured) + detail(gateway) + stretches,
                          milliseconds(floor) + detail(pipelines), ratioText(measured, floor),
                          "≤ 1.2× the pipelines'",
-                         verdict(ok && gateway.latency.lost == 0 && !gateway.latency.msecs.isEmpty()
+                         verdict(gateway.latency.lost == 0 && !gateway.latency.msecs.isEmpty()
                                  && measured <= 1.2 * floor)});
     };
     latencyRow("7 answer → subscriber, median", 50);
@@ -482,18 +606,20 @@ void measurePublish(BenchRun &run)
     run.rows.append(
         {QStringLiteral("7 broker down %1 s: restart → spool drained").arg(run.outageMsecs / 1000),
          "—",
-         recovery.drained
-             ? QStringLiteral("%1 s (connected after %2 s)")
-                   .arg(number(recovery.drainedSecs, 1), number(recovery.reconnectSecs, 1))
-             : QStringLiteral("not drained after %1 s").arg(DrainLimitMsecs / 1000),
+         (recovery.drained
+              ? QStringLiteral("%1 s (connected after %2 s)")
+                    .arg(number(recovery.drainedSecs, 1), number(recovery.reconnectSecs, 1))
+              : QStringLiteral("not drained after %1 s").arg(DrainLimitMsecs / 1000))
+             + outage,
          QStringLiteral("%1 readings of the outage").arg(recovery.gapReadings), "—", "info",
-         ok && recovery.drained ? "info" : "MISS"});
+         recovery.drained ? "info" : "MISS"});
     run.rows.append({"7 readings missing after the outage", "—",
                      QStringLiteral("%1 of %2 (%3 twice)")
-                         .arg(recovery.missing)
-                         .arg(recovery.counted)
-                         .arg(recovery.duplicates),
-                     "—", "—", "0", verdict(ok && recovery.drained && recovery.missing == 0)});
+                             .arg(recovery.missing)
+                             .arg(recovery.counted)
+                             .arg(recovery.duplicates)
+                         + outage,
+                     "—", "—", "0", verdict(recovery.drained && recovery.missing == 0)});
     run.notes.append(
         QStringLiteral("publish: the pipelines' CPU %1 % in read, %2 % in mosquitto_pub; the "
                        "broker's %3 % under publish, %4 % under the pipelines")
@@ -509,4 +635,126 @@ void measurePublish(BenchRun &run)
     if (tally.foreign > 0)
         run.notes.append(
             QStringLiteral("publish: %1 messages named no unit's reading").arg(tally.foreign));
+}
+
+void measureDrain(BenchRun &run)
+{
+    std::fprintf(stderr,
+                 "corvane-bench: corvane-cli publish, %d units: the drain after a %d s broker "
+                 "outage to a consumer of %d messages a second\n",
+                 Units, run.outageMsecs / 1000, 1000 / ConsumerMsecs);
+    const QString figure =
+        QStringLiteral("7 broker down %1 s, default queue: drain").arg(run.outageMsecs / 1000);
+    const auto failed = [&run, &figure](const QString &why) {
+        run.rows.append({figure, "—", "run failed: " + why, "—", "—", "—", "MISS"});
+    };
+    // mosquitto's default queue, 1,000 messages a client beyond those in flight, which the
+    // harness lifts: a broker as installed drops what a slow consumer cannot take in time.
+    Broker broker({}, run.workDir);
+    QFile config(broker.path(QStringLiteral("mosquitto.conf")));
+    QByteArray settings = config.open(QIODevice::ReadOnly) ? config.readAll() : QByteArray();
+    config.close();
+    if (!settings.contains("\nmax_queued_messages 0\n"))
+        return failed(QStringLiteral("no max_queued_messages 0 to drop in ") + config.fileName());
+    settings.replace("\nmax_queued_messages 0\n", "\n");
+    if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate) || config.write(settings) < 0)
+        return failed(config.fileName() + QStringLiteral(": ") + config.errorString());
+    config.close();
+    const QString brokerError = broker.start();
+    if (!brokerError.isEmpty())
+        return failed(QStringLiteral("the broker did not start: ") + lastLine(brokerError));
+    // The fast subscriber shows when publish's readings reach the broker; the consumer takes
+    // ConsumerMsecs a message, as one that stores each reading would.
+    QProcess units;
+    bool realtime = true;
+    const QStringList ptys = startUnits(run, units, QStringLiteral("drain-units"), &realtime);
+    QProcess fast;
+    QProcess consumer;
+    const bool subscribed = ptys.size() == Units
+        && startSubscriber(run, fast, broker, QStringLiteral("drain-fast"),
+                           {QStringLiteral("bench-drain-fast")})
+        && startSubscriber(run, consumer, broker, QStringLiteral("drain-consumer"),
+                           {QStringLiteral("bench-drain-consumer"),
+                            QString::number(ConsumerMsecs)});
+    const auto stopHelpers = [&] {
+        units.closeWriteChannel();
+        QStringList failures = {ending(run, units, 10000, QStringLiteral("drain-units"))};
+        for (QProcess *subscriber : {&fast, &consumer}) {
+            if (subscriber->state() == QProcess::NotRunning)
+                continue;
+            ::kill(pid_t(subscriber->processId()), SIGTERM);
+            failures << ending(run, *subscriber, 5000,
+                               subscriber == &fast ? QStringLiteral("drain-fast")
+                                                   : QStringLiteral("drain-consumer"));
+        }
+        return failures << brokerStop(broker);
+    };
+    const QString startError =
+        startFailure(ptys, subscribed,
+                     fast.state() == QProcess::NotRunning ? QStringLiteral("drain-fast")
+                                                          : QStringLiteral("drain-consumer"));
+    if (!startError.isEmpty())
+        return failed(startError + failureText(stopHelpers()));
+    Tally received(run, QStringLiteral("drain-units.out"), QStringLiteral("drain-fast.out"));
+    Tally consumed(run, QStringLiteral("drain-units.out"), QStringLiteral("drain-consumer.out"));
+
+    QProcess publish;
+    const qint64 publishStartedAt = monotonicNanos();
+    startPublish(run, publish, broker, ptys, QStringLiteral("drain-publish"));
+    QStringList failures = {received.waitArriving(publishStartedAt, StartMsecs),
+                            consumed.waitArriving(publishStartedAt, StartMsecs)};
+    const Recovery recovery =
+        recover(run, broker, received, publishStartedAt, publish, QStringLiteral("drain-publish"));
+    // publish has ended: what the broker queued for the consumer is all it will get, once
+    // nothing more has come for a few seconds.
+    QElapsedTimer waited;
+    waited.start();
+    qint64 quietSince = 0;
+    int count = -1;
+    while (waited.elapsed() < DrainLimitMsecs && waited.elapsed() < quietSince + 5000) {
+        QThread::msleep(PollMsecs);
+        consumed.update();
+        if (consumed.received.size() != count) {
+            count = consumed.received.size();
+            quietSince = waited.elapsed();
+        }
+    }
+    int missed = 0;
+    for (auto answer = consumed.written.cbegin(); answer != consumed.written.cend(); ++answer) {
+        if (answer.value() >= recovery.countedFrom && answer.value() < recovery.countedTo
+            && !consumed.received.contains(answer.key()))
+            ++missed;
+    }
+    failures << recovery.failures << stopHelpers();
+    const QString failure = failureText(failures);
+    for (const QString &text : qAsConst(failures)) {
+        if (!text.isEmpty())
+            std::fprintf(stderr, "corvane-bench: drain: %s\n", qPrintable(text));
+    }
+
+    // From publish's reconnection to the last reading of the outage reaching the broker.
+    const double drainSecs = recovery.drainedSecs - recovery.reconnectSecs;
+    run.rows.append(
+        {figure, "—",
+         (recovery.drained
+              ? QStringLiteral("%1 s, %2 readings a second (connected after %3 s)")
+                    .arg(number(drainSecs, 1),
+                         number(drainSecs > 0 ? recovery.gapReadings / drainSecs : 0, 0),
+                         number(recovery.reconnectSecs, 1))
+              : QStringLiteral("not drained after %1 s").arg(DrainLimitMsecs / 1000))
+             + failure,
+         QStringLiteral("%1 readings of the outage").arg(recovery.gapReadings), "—", "info",
+         recovery.drained ? "info" : "MISS"});
+    run.rows.append(
+        {QStringLiteral("7 readings a consumer of %1 a second misses").arg(1000 / ConsumerMsecs),
+         "—",
+         QStringLiteral("%1 of %2 (%3 twice)")
+                 .arg(missed)
+                 .arg(recovery.counted)
+                 .arg(consumed.duplicates)
+             + failure,
+         QStringLiteral("%1 missed by a fast subscriber").arg(recovery.missing), "—", "0",
+         verdict(recovery.counted > 0 && missed == 0)});
+    if (!realtime)
+        run.notes.append(QStringLiteral("drain: the units ran without real-time scheduling"));
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the benchmarks (Release) and prints one table of figures
-# beside their floors, offscreen and under a virtual X server. Takes about 25 minutes, and a few
+# beside their floors, offscreen and under a virtual X server. Takes about 27 minutes, and a few
 # more the first time, to build the window before the trend; the arguments go to the driver
 # (--quick for a short rehearsal, --only PARTS for some of them, --keep to keep every stamp).
 # Benchmarks are not tests: nothing here is registered with CTest.
