@@ -123,6 +123,10 @@ void TestSpool::spoolErrors()
              QStringLiteral("the spool %1 is in use by another corvane-cli (pid %2)")
                  .arg(dir.filePath("spool"))
                  .arg(QCoreApplication::applicationPid()));
+    // Named through a link, the same spool is as much in use.
+    QVERIFY(QFile::link(dir.filePath("spool"), dir.filePath("link")));
+    QVERIFY(!second.open(dir.filePath("link"), 1 << 20, &error));
+    QVERIFY2(error.contains(" is in use by another corvane-cli (pid "), qPrintable(error));
 
     // A full disk, as a file size limit: the system's reason, and no half record behind.
     std::signal(SIGXFSZ, SIG_IGN);

@@ -94,19 +94,18 @@ bool Spool::open(const QString &path, qint64 limit, QString *error)
         *error = QStringLiteral("cannot create the spool directory %1").arg(dir);
         return false;
     }
-    lock = std::make_unique<QLockFile>(dir + QStringLiteral("/lock"));
-    // A lock is stale only when its process is gone, however old it is.
-    lock->setStaleLockTime(0);
-    if (!lock->tryLock(0)) {
-        qint64 pid = 0;
-        QString host, application;
-        if (lock->error() == QLockFile::LockFailedError
-            && lock->getLockInfo(&pid, &host, &application))
+    lock = std::make_unique<SpoolLock>();
+    qint64 holder = 0;
+    const SpoolLock::Result locked = lock->tryLock(dir + QStringLiteral("/lock"), &holder);
+    if (locked != SpoolLock::Locked) {
+        if (locked == SpoolLock::Failed)
+            *error = QStringLiteral("cannot write in the spool directory %1").arg(dir);
+        else if (holder > 0)
             *error = QStringLiteral("the spool %1 is in use by another corvane-cli (pid %2)")
                          .arg(dir)
-                         .arg(pid);
+                         .arg(holder);
         else
-            *error = QStringLiteral("cannot write in the spool directory %1").arg(dir);
+            *error = QStringLiteral("the spool %1 is in use by another corvane-cli").arg(dir);
         lock.reset();
         return false;
     }

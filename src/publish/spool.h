@@ -1,9 +1,10 @@
 #ifndef SPOOL_H
 #define SPOOL_H
 
+#include "spoollock.h"
+
 #include <QByteArray>
 #include <QFile>
-#include <QLockFile>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -66,7 +67,7 @@ private:
     bool isAcknowledged(quint64 id) const { return id < head || ackedAhead.count(id) > 0; }
 
     QString dir;
-    std::unique_ptr<QLockFile> lock;
+    std::unique_ptr<SpoolLock> lock;
     qint64 limitBytes = 0;
     qint64 segmentBytes = 0;
     std::deque<Segment> segments;
