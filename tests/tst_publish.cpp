@@ -13,7 +13,7 @@
 // units on pseudo-terminals, against Debian's mosquitto on loopback, read by mosquitto_sub.
 
 // How the gateway finds its units, and what happens while it serves them.
-enum Setup { Ports, Unplugged, BrokerRestarted, Adapters };
+enum Setup { Ports, Unplugged, BrokerRestarted, Adapters, Container };
 Q_DECLARE_METATYPE(Setup)
 
 namespace {
@@ -53,6 +53,7 @@ void TestPublish::publish_data()
     QTest::newRow("a unit unplugged and back") << Unplugged << int(SIGTERM);
     QTest::newRow("the broker restarted without its store") << BrokerRestarted << int(SIGTERM);
     QTest::newRow("USB adapters, plugged in and out") << Adapters << int(SIGTERM);
+    QTest::newRow("killed as pid 1 in a container, restarted") << Container << int(SIGKILL);
 }
 
 void TestPublish::publish()
@@ -100,7 +101,13 @@ void TestPublish::publish()
         arguments << "--port" << leftPort + "=left"
                   << "--port" << rightPort + "=right";
     }
-    cli.start(QStringLiteral(CORVANE_CLI), arguments);
+    // In a PID namespace of its own the gateway is pid 1 on every start, as in a container.
+    QString program = QStringLiteral(CORVANE_CLI);
+    if (setup == Container) {
+        arguments = QStringList{"--pid", "--kill-child", "--mount-proc", program} + arguments;
+        program = QStringLiteral("unshare");
+    }
+    cli.start(program, arguments);
     QVERIFY(cli.waitForStarted());
     // The last message on the topic has come, within a generous time for a loaded machine.
     const auto arrived = [&](const QString &topic, const QString &payload) {
@@ -219,6 +226,14 @@ void TestPublish::publish()
     QVERIFY(cli.waitForFinished(10000));
     if (signal == SIGKILL) {
         QVERIFY(arrived("corvane/bridge/gw/availability", "offline"));
+        if (setup != Container)
+            return;
+        // Pid 1 again: the spool's lock went with the process that held it.
+        cli.start(program, arguments);
+        QVERIFY(arrived("corvane/bridge/gw/availability", "online"));
+        QCOMPARE(cli.state(), QProcess::Running);
+        ::kill(pid_t(cli.processId()), SIGKILL);
+        QVERIFY(cli.waitForFinished(10000));
         return;
     }
     QCOMPARE(cli.exitStatus(), QProcess::NormalExit);

@@ -61,6 +61,7 @@ MqttPublisher::MqttPublisher(const Options &options, QObject *parent)
 {
     stopTimer.setSingleShot(true);
     connect(&stopTimer, &QTimer::timeout, this, &MqttPublisher::finish);
+    connect(&spool, &Spool::notice, this, &MqttPublisher::notice);
     connect(&client, &MqttClient::connected, this, &MqttPublisher::onConnected);
     connect(&client, &MqttClient::published, this, &MqttPublisher::onPublished);
     connect(&network, &NetworkThread::connectionEnded, this, &MqttPublisher::onConnectionEnded);

@@ -1,6 +1,7 @@
 #include "spool.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QtEndian>
 
@@ -8,6 +9,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -16,46 +18,85 @@
 #include <unistd.h>
 #endif
 
-// A segment file, named after its first id in 16 hex digits, holds records one after another:
-// the body's length and CRC-32 (4 bytes each, little-endian), then the body: the topic's length
-// (2 bytes), the topic in UTF-8 and the payload. The file "cursor" holds the first id not yet
-// acknowledged (8 bytes) and their CRC-32.
+// A segment file, named after an id in 16 hex digits, holds records one after another: a marker
+// (4 bytes) by which a record is found again past damage, the body's length, the CRC-32 of what
+// follows it, the record's id less the file's (4 bytes each, little-endian), then the body: the
+// topic's length (2 bytes), the topic in UTF-8 and the payload. Files written before the marker
+// hold records of the body's length, its CRC-32 and the body, numbered from the file's id. The
+// file "cursor" holds the first id not yet acknowledged (8 bytes) and their CRC-32.
 
 namespace {
-constexpr int HeaderBytes = 8;
+constexpr char Marker[] = "\xfe"
+                          "cvr";
+constexpr int MarkerBytes = 4;
+constexpr int HeaderBytes = 16;
+constexpr int UnmarkedHeaderBytes = 8;
+constexpr int TopicLengthBytes = 2;
+constexpr int MinRecordBytes = HeaderBytes + TopicLengthBytes;
 // Longer than any reading; a larger length is taken for a torn or foreign record.
 constexpr quint32 MaxBodyBytes = 16 << 20;
+// A file is loaded a window at a time, so that a huge or endless one cannot exhaust memory.
+constexpr qint64 WindowBytes = 1 << 20;
+// Ids in a file emptied in place keep counting from its name; past this it is replaced.
+constexpr quint64 MaxIndex = 1u << 31;
+constexpr quint32 Gone = std::numeric_limits<quint32>::max(); // the offset of a skipped record
 constexpr int SyncMsecs = 900;
 
+// Eight bytes a step with eight tables, which keeps loading a full spool well under a second.
 quint32 crc32(const char *data, qint64 size)
 {
-    static const std::array<quint32, 256> table = [] {
-        std::array<quint32, 256> t{};
+    using Table = std::array<quint32, 256>;
+    static const std::array<Table, 8> t = [] {
+        std::array<Table, 8> tables{};
         for (quint32 i = 0; i < 256; ++i) {
             quint32 c = i;
             for (int k = 0; k < 8; ++k)
                 c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
+            tables[0][i] = c;
         }
-        return t;
+        for (size_t k = 1; k < tables.size(); ++k)
+            for (quint32 i = 0; i < 256; ++i)
+                tables[k][i] = (tables[k - 1][i] >> 8) ^ tables[0][tables[k - 1][i] & 0xFF];
+        return tables;
     }();
+    const auto *p = reinterpret_cast<const uchar *>(data);
     quint32 c = 0xFFFFFFFFu;
-    for (qint64 i = 0; i < size; ++i)
-        c = table[(c ^ quint8(data[i])) & 0xFF] ^ (c >> 8);
+    for (; size >= 8; p += 8, size -= 8) {
+        const quint32 low = c ^ qFromLittleEndian<quint32>(p);
+        const quint32 high = qFromLittleEndian<quint32>(p + 4);
+        c = t[7][low & 0xFF] ^ t[6][(low >> 8) & 0xFF] ^ t[5][(low >> 16) & 0xFF] ^ t[4][low >> 24]
+            ^ t[3][high & 0xFF] ^ t[2][(high >> 8) & 0xFF] ^ t[1][(high >> 16) & 0xFF]
+            ^ t[0][high >> 24];
+    }
+    for (; size > 0; ++p, --size)
+        c = t[0][(c ^ *p) & 0xFF] ^ (c >> 8);
     return ~c;
 }
 
-// A record's body length and topic length, if the record is whole; on loading and on reading.
-bool wholeRecord(const QByteArray &data, qint64 at, quint32 *length, int *topicBytes)
+quint32 bodyLength(const char *record, bool unmarked)
 {
-    if (at + HeaderBytes + 2 > data.size())
-        return false;
-    const char *header = data.constData() + at;
-    *length = qFromLittleEndian<quint32>(header);
-    *topicBytes = qFromLittleEndian<quint16>(header + HeaderBytes);
-    return *length >= 2 && *length <= MaxBodyBytes && at + HeaderBytes + *length <= data.size()
-        && quint32(*topicBytes) + 2 <= *length
-        && crc32(header + HeaderBytes, *length) == qFromLittleEndian<quint32>(header + 4);
+    return qFromLittleEndian<quint32>(record + (unmarked ? 0 : MarkerBytes));
+}
+
+// The size of the whole and intact record at data, with available bytes there; 0 if there is none.
+qint64 recordSize(const char *data, qint64 available, bool unmarked, quint32 *index,
+                  int *topicBytes)
+{
+    const int header = unmarked ? UnmarkedHeaderBytes : HeaderBytes;
+    if (available < header + TopicLengthBytes
+        || (!unmarked && std::memcmp(data, Marker, MarkerBytes) != 0))
+        return 0;
+    const quint32 length = bodyLength(data, unmarked);
+    const char *sum = data + (unmarked ? 4 : 8);
+    const char *summed = sum + 4; // the body, or the index and the body
+    if (length < TopicLengthBytes || length > MaxBodyBytes || available < header + qint64(length))
+        return 0;
+    *topicBytes = qFromLittleEndian<quint16>(data + header);
+    if (quint32(*topicBytes) + TopicLengthBytes > length
+        || crc32(summed, data + header + length - summed) != qFromLittleEndian<quint32>(sum))
+        return 0;
+    *index = unmarked ? 0 : qFromLittleEndian<quint32>(data + 12);
+    return header + length;
 }
 
 // Past the operating system's cache, so that a power cut keeps what was written.
@@ -94,19 +135,18 @@ bool Spool::open(const QString &path, qint64 limit, QString *error)
         *error = QStringLiteral("cannot create the spool directory %1").arg(dir);
         return false;
     }
-    lock = std::make_unique<QLockFile>(dir + QStringLiteral("/lock"));
-    // A lock is stale only when its process is gone, however old it is.
-    lock->setStaleLockTime(0);
-    if (!lock->tryLock(0)) {
-        qint64 pid = 0;
-        QString host, application;
-        if (lock->error() == QLockFile::LockFailedError
-            && lock->getLockInfo(&pid, &host, &application))
+    lock = std::make_unique<SpoolLock>();
+    qint64 holder = 0;
+    const SpoolLock::Result locked = lock->tryLock(dir + QStringLiteral("/lock"), &holder);
+    if (locked != SpoolLock::Locked) {
+        if (locked == SpoolLock::Failed)
+            *error = QStringLiteral("cannot write in the spool directory %1").arg(dir);
+        else if (holder > 0)
             *error = QStringLiteral("the spool %1 is in use by another corvane-cli (pid %2)")
                          .arg(dir)
-                         .arg(pid);
+                         .arg(holder);
         else
-            *error = QStringLiteral("cannot write in the spool directory %1").arg(dir);
+            *error = QStringLiteral("the spool %1 is in use by another corvane-cli").arg(dir);
         lock.reset();
         return false;
     }
@@ -115,39 +155,6 @@ bool Spool::open(const QString &path, qint64 limit, QString *error)
 
 bool Spool::load(QString *error)
 {
-    const QStringList names =
-        QDir(dir).entryList({QStringLiteral("*.seg")}, QDir::Files, QDir::Name);
-    for (const QString &name : names) {
-        bool ok = false;
-        Segment segment;
-        segment.first = segment.end = name.left(16).toULongLong(&ok, 16);
-        if (!ok || name.size() != 20 || (!segments.empty() && segment.first < tail))
-            continue;
-        QFile file(dir + QLatin1Char('/') + name);
-        if (!file.open(QIODevice::ReadWrite)) {
-            *error = QStringLiteral("cannot read the spool file %1: %2")
-                         .arg(file.fileName(), file.errorString());
-            return false;
-        }
-        const QByteArray data = file.readAll();
-        quint32 length = 0;
-        int topicBytes = 0;
-        while (wholeRecord(data, segment.bytes, &length, &topicBytes)) {
-            segment.offsets.push_back(quint32(segment.bytes));
-            segment.bytes += HeaderBytes + length;
-            ++segment.end;
-        }
-        // What follows the last whole record is a write that a kill or power cut tore.
-        if (segment.bytes < data.size() && !file.resize(segment.bytes)) {
-            *error = QStringLiteral("cannot repair the spool file %1: %2")
-                         .arg(file.fileName(), file.errorString());
-            return false;
-        }
-        tail = segment.end;
-        totalBytes += segment.bytes;
-        segments.push_back(std::move(segment));
-    }
-
     QFile cursor(dir + QStringLiteral("/cursor"));
     if (cursor.open(QIODevice::ReadOnly)) {
         const QByteArray data = cursor.read(12);
@@ -155,16 +162,66 @@ bool Spool::load(QString *error)
             && crc32(data.constData(), 8) == qFromLittleEndian<quint32>(data.constData() + 8))
             head = savedHead = qFromLittleEndian<quint64>(data.constData());
     }
+
+    const auto unacknowledged = [this](quint64 from, quint64 to) {
+        return qint64(to - std::min(to, std::max(from, head)));
+    };
+    // A file skipped, reported once the readings it held are known: at the next file loaded.
+    QString gapFile, gapProblem;
+    bool cut = false; // the end of the file loaded last was damaged and cut off
+    const QFileInfoList files =
+        QDir(dir).entryInfoList({QStringLiteral("*.seg")}, QDir::Files | QDir::System, QDir::Name);
+    for (const QFileInfo &info : files) {
+        bool ok = false;
+        Segment segment;
+        segment.name = info.fileName().left(16).toULongLong(&ok, 16);
+        if (!ok || info.fileName().size() != 20 || (!segments.empty() && segment.name < tail))
+            continue;
+        QFile file(info.filePath());
+        QString problem;
+        if (!info.isFile())
+            problem = QStringLiteral("is not a regular file");
+        else if (!file.open(QIODevice::ReadWrite))
+            problem = QStringLiteral("cannot be read (%1)").arg(file.errorString());
+        if (!problem.isEmpty()) {
+            if (!gapProblem.isEmpty())
+                skipped(gapFile, gapProblem, -1);
+            gapFile = file.fileName();
+            gapProblem = problem;
+            // Never written to: new files are named past it.
+            tail = std::max(tail, segment.name + 1);
+            continue;
+        }
+        const quint64 end = segments.empty() ? segment.name : segments.back().end;
+        const qint64 lost = unacknowledged(end, segment.name);
+        if (!gapProblem.isEmpty())
+            skipped(gapFile, gapProblem, lost);
+        else if (lost > 0)
+            skipped(segmentPath(cut ? segments.back().name : end),
+                    cut ? QStringLiteral("is damaged") : QStringLiteral("is missing"), lost);
+        gapProblem.clear();
+        if (!loadSegment(file, &segment, &cut, error))
+            return false;
+        tail = std::max(tail, segment.end);
+        totalBytes += segment.bytes;
+        segments.push_back(std::move(segment));
+    }
+    if (!gapProblem.isEmpty())
+        skipped(gapFile, gapProblem, -1);
+
     if (!segments.empty())
         head = std::max(head, segments.front().first);
     tail = std::max(tail, head);
+    // Skipped records are taken for acknowledged: all of them are at or past the head.
+    pendingCount = -qint64(ackedAhead.size());
     for (const Segment &segment : segments)
-        pendingCount += qint64(segment.end - std::min(segment.end, std::max(segment.first, head)));
-    while (!segments.empty() && segments.front().end <= head)
-        removeFront();
-    if (segments.empty() || segments.back().bytes >= segmentBytes)
+        pendingCount += unacknowledged(segment.first, segment.end);
+    advanceHead();
+    reclaim();
+    const Segment *last = segments.empty() ? nullptr : &segments.back();
+    if (!last || last->unmarked || last->end != tail || last->bytes >= segmentBytes)
         return startSegment(error);
-    writer.setFileName(segmentPath(segments.back()));
+    writer.setFileName(segmentPath(last->name));
     if (!writer.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
         *error = QStringLiteral("cannot write to the spool file %1: %2")
                      .arg(writer.fileName(), writer.errorString());
@@ -173,9 +230,104 @@ bool Spool::load(QString *error)
     return true;
 }
 
-QString Spool::segmentPath(const Segment &segment) const
+bool Spool::loadSegment(QFile &file, Segment *segment, bool *cut, QString *error)
 {
-    return dir + QStringLiteral("/%1.seg").arg(segment.first, 16, 16, QLatin1Char('0'));
+    QByteArray data; // the file from offset base on
+    qint64 base = 0;
+    bool atEnd = false;
+    const auto fill = [&](qint64 to) {
+        while (!atEnd && base + data.size() < to) {
+            const QByteArray more = file.read(std::max(WindowBytes, to - base - data.size()));
+            atEnd = more.isEmpty();
+            data += more;
+        }
+    };
+    quint32 index = 0;
+    const auto recordAt = [&](qint64 at, bool unmarked) {
+        const int header = unmarked ? UnmarkedHeaderBytes : HeaderBytes;
+        fill(at + header);
+        if (base + data.size() < at + header || at > std::numeric_limits<quint32>::max())
+            return qint64(0);
+        const char *record = data.constData() + (at - base);
+        fill(at + header + std::min(bodyLength(record, unmarked), MaxBodyBytes));
+        int topicBytes = 0;
+        return recordSize(data.constData() + (at - base), base + data.size() - at, unmarked, &index,
+                          &topicBytes);
+    };
+    // The offset of the next marker from the offset on, or -1.
+    const auto nextMarker = [&](qint64 from) {
+        for (;;) {
+            const int found = data.indexOf(Marker, int(from - base));
+            if (found >= 0 || atEnd)
+                return found >= 0 ? base + found : qint64(-1);
+            from = std::max(from, base + data.size() - (MarkerBytes - 1));
+            data.remove(0, int(from - base));
+            base = from;
+            fill(base + data.size() + 1);
+        }
+    };
+
+    fill(MarkerBytes);
+    segment->unmarked = !data.startsWith(Marker) && recordAt(0, true) > 0;
+    segment->first = segment->end = segment->name;
+    qint64 at = 0;
+    qint64 damaged = -1; // where the bytes skipped to find the next record began
+    for (;;) {
+        if (at - base > WindowBytes) {
+            data.remove(0, int(at - base));
+            base = at;
+        }
+        const qint64 size = recordAt(at, segment->unmarked);
+        const quint64 id = segment->unmarked ? segment->end : segment->name + index;
+        const bool first = segment->offsets.empty();
+        // Past damage, as many ids as the skipped bytes could have held records.
+        const bool inOrder = first
+            || (id >= segment->end
+                && id - segment->end
+                    <= (damaged < 0 ? 0 : quint64((at - damaged) / MinRecordBytes)));
+        if (size > 0 && inOrder) {
+            if (damaged >= 0) {
+                const quint64 from = first ? segment->name : segment->end;
+                const qint64 lost = qint64(id - std::min(id, std::max(from, head)));
+                for (quint64 gone = segment->end; !first && gone < id; ++gone) {
+                    segment->offsets.push_back(Gone);
+                    if (gone >= head)
+                        ackedAhead.insert(gone);
+                }
+                if (lost > 0)
+                    skipped(file.fileName(), QStringLiteral("is damaged"), lost);
+                damaged = -1;
+            }
+            if (first)
+                segment->first = id;
+            segment->offsets.push_back(quint32(at));
+            segment->end = id + 1;
+            at += size;
+            segment->bytes = at;
+            continue;
+        }
+        // Files written the old way have no marker to look for: the rest is a torn write.
+        if ((atEnd && at >= base + data.size()) || segment->unmarked)
+            break;
+        if (damaged < 0)
+            damaged = at;
+        at = nextMarker(at + 1);
+        if (at < 0)
+            break;
+    }
+    // What follows the last whole record is damage or a write that a kill or power cut tore.
+    *cut = file.size() > segment->bytes;
+    if (*cut && file.error() == QFileDevice::NoError && !file.resize(segment->bytes)) {
+        *error = QStringLiteral("cannot repair the spool file %1: %2")
+                     .arg(file.fileName(), file.errorString());
+        return false;
+    }
+    return true;
+}
+
+QString Spool::segmentPath(quint64 name) const
+{
+    return dir + QStringLiteral("/%1.seg").arg(name, 16, 16, QLatin1Char('0'));
 }
 
 bool Spool::startSegment(QString *error)
@@ -184,8 +336,8 @@ bool Spool::startSegment(QString *error)
     sync();
     writer.close();
     Segment segment;
-    segment.first = segment.end = tail;
-    writer.setFileName(segmentPath(segment));
+    segment.name = segment.first = segment.end = tail;
+    writer.setFileName(segmentPath(segment.name));
     if (!writer.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
         *error = QStringLiteral("cannot write to the spool file %1: %2")
                      .arg(writer.fileName(), writer.errorString());
@@ -196,56 +348,89 @@ bool Spool::startSegment(QString *error)
     return true;
 }
 
-void Spool::removeFront()
+qint64 Spool::release(Segments::iterator segment)
 {
-    const Segment &segment = segments.front();
-    const QString path = segmentPath(segment);
-    const quint64 from = std::max(segment.first, head);
-    if (from < segment.end) {
+    qint64 count = 0;
+    const quint64 from = std::max(segment->first, head);
+    if (from < segment->end) {
         const auto begin = ackedAhead.lower_bound(from);
-        const auto end = ackedAhead.lower_bound(segment.end);
-        pendingCount -= qint64(segment.end - from) - qint64(std::distance(begin, end));
+        const auto end = ackedAhead.lower_bound(segment->end);
+        count = qint64(segment->end - from) - qint64(std::distance(begin, end));
         ackedAhead.erase(begin, end);
-        head = segment.end;
+        pendingCount -= count;
     }
-    totalBytes -= segment.bytes;
+    totalBytes -= segment->bytes;
+    const QString path = segmentPath(segment->name);
     if (reader.fileName() == path)
         reader.close();
     if (writer.fileName() == path)
         writer.close();
+    segments.erase(segment);
+    return count;
+}
+
+void Spool::removeFront()
+{
+    const QString path = segmentPath(segments.front().name);
+    const quint64 end = segments.front().end;
+    release(segments.begin());
+    head = std::max(head, end);
     QFile::remove(path);
-    segments.pop_front();
     directoryChanged = true;
     markDirty();
 }
 
 void Spool::reclaim()
 {
-    while (segments.size() > 1 && segments.front().end <= head)
-        removeFront();
+    while (!segments.empty() && segments.front().end <= head) {
+        Segment &last = segments.front();
+        if (segments.size() > 1 || !writer.isOpen() || last.end - last.name >= MaxIndex) {
+            removeFront();
+            continue;
+        }
+        // The file written on is emptied in place: no new file for each reading delivered.
+        if (last.bytes > 0 && writer.resize(0)) {
+            totalBytes -= last.bytes;
+            last.bytes = 0;
+            last.first = last.end;
+            last.offsets.clear();
+        }
+        return;
+    }
 }
 
 bool Spool::append(const QString &topic, const QByteArray &payload, int *dropped, QString *error)
 {
+    *dropped = 0;
     const QByteArray topicBytes = topic.toUtf8();
-    QByteArray record(HeaderBytes + 2, Qt::Uninitialized);
-    qToLittleEndian<quint16>(quint16(topicBytes.size()), record.data() + HeaderBytes);
-    record += topicBytes + payload;
-    const quint32 length = quint32(record.size() - HeaderBytes);
-    qToLittleEndian<quint32>(length, record.data());
-    qToLittleEndian<quint32>(crc32(record.constData() + HeaderBytes, length), record.data() + 4);
+    const qint64 length = TopicLengthBytes + topicBytes.size() + payload.size();
+    // Refused rather than written as a record that could not be read back.
+    if (topicBytes.size() > std::numeric_limits<quint16>::max() || length > MaxBodyBytes) {
+        *error = QStringLiteral("cannot spool a reading with a topic of %1 bytes and a payload of "
+                                "%2 bytes: at most 65535 and 16 MB")
+                     .arg(topicBytes.size())
+                     .arg(payload.size());
+        return false;
+    }
 
     const qint64 pendingBefore = pendingCount;
-    while (!segments.empty() && totalBytes + record.size() > limitBytes)
+    while (!segments.empty() && totalBytes + HeaderBytes + length > limitBytes)
         removeFront();
     *dropped = int(pendingBefore - pendingCount);
-    if (segments.empty() || segments.back().bytes >= segmentBytes) {
+    if (segments.empty() || !writer.isOpen() || segments.back().bytes >= segmentBytes) {
         if (!startSegment(error))
             return false;
-        reclaim();
     }
 
     Segment &segment = segments.back();
+    QByteArray record(HeaderBytes + TopicLengthBytes, Qt::Uninitialized);
+    std::memcpy(record.data(), Marker, MarkerBytes);
+    qToLittleEndian<quint32>(quint32(length), record.data() + 4);
+    qToLittleEndian<quint32>(quint32(tail - segment.name), record.data() + 12);
+    qToLittleEndian<quint16>(quint16(topicBytes.size()), record.data() + HeaderBytes);
+    record += topicBytes + payload;
+    qToLittleEndian<quint32>(crc32(record.constData() + 12, record.size() - 12), record.data() + 8);
+
     errno = 0;
     const qint64 written = writer.write(record);
     if (written != record.size()) {
@@ -262,8 +447,7 @@ bool Spool::append(const QString &topic, const QByteArray &payload, int *dropped
     }
     segment.offsets.push_back(quint32(segment.bytes));
     segment.bytes += record.size();
-    ++segment.end;
-    ++tail;
+    segment.end = ++tail;
     totalBytes += record.size();
     ++pendingCount;
     markDirty();
@@ -272,46 +456,80 @@ bool Spool::append(const QString &topic, const QByteArray &payload, int *dropped
 
 bool Spool::next(quint64 fromId, Message *message)
 {
-    quint64 id = std::max(fromId, head);
-    for (const Segment &segment : segments) {
-        id = std::max(id, segment.first);
-        while (id < segment.end && ackedAhead.count(id) > 0)
+    for (auto segment = segments.begin(); segment != segments.end();) {
+        quint64 id = std::max({fromId, head, segment->first});
+        while (id < segment->end && ackedAhead.count(id) > 0)
             ++id;
-        if (id >= segment.end)
+        if (id >= segment->end) {
+            ++segment;
             continue;
-        const QString path = segmentPath(segment);
+        }
+        const QString path = segmentPath(segment->name);
         if (reader.fileName() != path || !reader.isOpen()) {
             reader.close();
             reader.setFileName(path);
             // Unbuffered: a read-ahead buffer could hold bytes of a write that was cut off.
-            if (!reader.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-                return false;
+            if (!reader.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+                const QString problem = QFile::exists(path)
+                    ? QStringLiteral("cannot be read (%1)").arg(reader.errorString())
+                    : QStringLiteral("is missing");
+                skipped(path, problem, release(segment));
+                advanceHead();
+                reclaim();
+                markDirty();
+                segment = segments.begin();
+                continue;
+            }
         }
-        const qint64 at = segment.offsets[size_t(id - segment.first)];
-        const qint64 end = segment.offsets.size() > size_t(id - segment.first + 1)
-            ? segment.offsets[size_t(id - segment.first + 1)]
-            : segment.bytes;
-        if (!reader.seek(at))
-            return false;
-        const QByteArray data = reader.read(end - at);
-        quint32 length = 0;
-        int topicBytes = 0;
-        if (!wholeRecord(data, 0, &length, &topicBytes))
-            return false;
-        message->id = id;
-        message->topic = QString::fromUtf8(data.constData() + HeaderBytes + 2, topicBytes);
-        message->payload = data.mid(HeaderBytes + 2 + topicBytes);
-        return true;
+        if (readRecord(*segment, id, message))
+            return true;
+        // Given up like a reading delivered; that may reclaim files, so the search starts over.
+        skipped(path, QStringLiteral("is damaged"), 1);
+        acknowledge(id);
+        segment = segments.begin();
     }
     return false;
 }
 
+bool Spool::readRecord(const Segment &segment, quint64 id, Message *message)
+{
+    const int header = segment.unmarked ? UnmarkedHeaderBytes : HeaderBytes;
+    if (!reader.seek(segment.offsets[size_t(id - segment.first)]))
+        return false;
+    QByteArray data = reader.read(header);
+    if (data.size() < header)
+        return false;
+    data += reader.read(std::min(bodyLength(data.constData(), segment.unmarked), MaxBodyBytes));
+    quint32 index = 0;
+    int topicBytes = 0;
+    if (recordSize(data.constData(), data.size(), segment.unmarked, &index, &topicBytes) == 0
+        || (!segment.unmarked && segment.name + index != id))
+        return false;
+    message->id = id;
+    message->topic = QString::fromUtf8(data.constData() + header + TopicLengthBytes, topicBytes);
+    message->payload = data.mid(header + TopicLengthBytes + topicBytes);
+    return true;
+}
+
 void Spool::acknowledge(quint64 id)
 {
-    if (isAcknowledged(id) || id >= tail)
+    if (isAcknowledged(id) || id >= tail || !isHeld(id))
         return;
     ackedAhead.insert(id);
     --pendingCount;
+    advanceHead();
+    reclaim();
+    markDirty();
+}
+
+bool Spool::isHeld(quint64 id) const
+{
+    return std::any_of(segments.begin(), segments.end(),
+                       [id](const Segment &s) { return s.first <= id && id < s.end; });
+}
+
+void Spool::advanceHead()
+{
     // The head moves over every acknowledged id, and over ids that no segment holds.
     for (;;) {
         if (!ackedAhead.empty() && *ackedAhead.begin() == head) {
@@ -325,8 +543,19 @@ void Spool::acknowledge(quint64 id)
             break;
         head = holder->first;
     }
-    reclaim();
-    markDirty();
+}
+
+void Spool::skipped(const QString &path, const QString &problem, qint64 count)
+{
+    const QString text = QStringLiteral("the spool file %1 %2: ").arg(path, problem);
+    if (count < 0)
+        emit notice(text + QStringLiteral("skipped"));
+    else
+        emit notice(
+            text
+            + QStringLiteral("%1 %2 skipped")
+                  .arg(count)
+                  .arg(count == 1 ? QStringLiteral("reading") : QStringLiteral("readings")));
 }
 
 void Spool::markDirty()
