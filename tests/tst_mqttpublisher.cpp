@@ -7,6 +7,8 @@
 #include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QTcpServer>
+#include <QTcpSocket>
+#include <QUdpSocket>
 #include <QtTest>
 
 #include <csignal>
@@ -83,10 +85,12 @@ struct Publisher
     QByteArray err;
 
     ~Publisher() { kill(); }
-    bool start(const QStringList &arguments)
+    // A wrapper, if any, runs the publisher: its program and arguments before the publisher's.
+    bool start(const QStringList &arguments, const QStringList &wrapper = {})
     {
-        process.start(QCoreApplication::applicationFilePath(),
-                      QStringList{"--publisher"} + arguments);
+        const QStringList command = wrapper
+            + QStringList{QCoreApplication::applicationFilePath(), "--publisher"} + arguments;
+        process.start(command.first(), command.mid(1));
         if (answer() == "started")
             return true;
         qWarning() << "the publisher did not start:" << errors();
@@ -102,13 +106,15 @@ struct Publisher
         process.write(line.toUtf8() + '\n');
         return answer() == "done";
     }
-    // How long stop() took to finish, or -1 when it did not or the process failed.
+    // How long the process took to end after stop(), or -1 when it did not finish or failed.
     int stop()
     {
+        QElapsedTimer stopping;
+        stopping.start();
         const QByteArray line = send("stop") ? answer() : QByteArray();
         return line.startsWith("finished ") && process.waitForFinished(WaitMsecs)
                 && process.exitCode() == 0
-            ? line.mid(9).toInt()
+            ? int(stopping.elapsed())
             : -1;
     }
     void kill()
@@ -246,6 +252,12 @@ void TestMqttPublisher::connectionErrors_data()
         << "client certificate"
         << QStringList{tls, "cafile=ca.crt", "cert=client.crt", "key=client.key"} << "";
     QTest::newRow("broker down") << "down" << QStringList{plain} << "connection refused";
+    QTest::newRow("closed after each acceptance")
+        << "closing" << QStringList{plain} << "connection lost";
+    QTest::newRow("host name lookup unanswered")
+        << "lookup" << QStringList{"mqtt://broker.corvane.test:PLAIN"} << "";
+    QTest::newRow("stopped during the first attempt")
+        << "stopped at once" << QStringList{plain, "bridge=" + Bridge} << "";
 }
 
 // A failure is one line on stderr, however often the publisher tries again; over TLS nothing
@@ -257,7 +269,7 @@ void TestMqttPublisher::connectionErrors()
     QFETCH(QString, line);
     Broker broker(
         {true, setup == "client certificate", setup == "password" ? "plant" : "", "secret"});
-    if (setup != "down")
+    if (setup != "down" && setup != "closing" && setup != "lookup")
         QCOMPARE(broker.start(), QString());
     // The broker's own start-up check is a connection too.
     const int since = broker.log().size();
@@ -265,14 +277,60 @@ void TestMqttPublisher::connectionErrors()
         .replaceInStrings("TLS", QString::number(broker.tlsPort))
         .replaceInStrings(QRegularExpression("=(.*\\.(crt|key))$"), "=" + broker.path("\\1"));
     QTemporaryDir spool;
-    Publisher publisher;
-    QVERIFY(publisher.start(arguments.mid(0, 1) + QStringList{spool.path()} + arguments.mid(1)));
-    QVERIFY(publisher.send("state " + State + " {\"n\":1}"));
+    QStringList wrapper;
+    QUdpSocket nameServer;
+    if (setup == "lookup") {
+        if (::geteuid() != 0)
+            QSKIP("a resolver configuration of its own needs root");
+        // A name server on a loopback address that takes the query and never answers, the only
+        // one the publisher knows of, in a mount namespace of its own.
+        for (int host = 1; host < 255 && nameServer.state() != QAbstractSocket::BoundState; ++host)
+            nameServer.bind(QHostAddress(QStringLiteral("127.83.0.%1").arg(host)), 53);
+        QFile resolver(spool.filePath("resolv.conf"));
+        QVERIFY(resolver.open(QIODevice::WriteOnly));
+        resolver.write("nameserver " + nameServer.localAddress().toString().toUtf8()
+                       + "\noptions timeout:30 attempts:1\n");
+        resolver.close();
+        wrapper = QStringList{"unshare",
+                              "-m",
+                              "sh",
+                              "-c",
+                              R"(mount --bind "$0" /etc/resolv.conf && exec "$@")",
+                              resolver.fileName()};
+    }
     const int port = arguments.first().section(':', -1).toInt();
     QTcpServer listener;
-    if (line.isEmpty()) {
-        QTRY_VERIFY_WITH_TIMEOUT(broker.log().contains("Received PUBLISH from corvane-test"),
-                                 WaitMsecs);
+    // The broker accepts each connection and closes it at once.
+    if (setup == "closing")
+        QVERIFY(listener.listen(QHostAddress::LocalHost, quint16(port)));
+    Publisher publisher;
+    QVERIFY(publisher.start(arguments.mid(0, 1) + QStringList{spool.path()} + arguments.mid(1),
+                            wrapper));
+    if (setup != "stopped at once")
+        QVERIFY(publisher.send("state " + State + " {\"n\":1}"));
+    if (setup == "lookup") {
+        QVERIFY(nameServer.waitForReadyRead(WaitMsecs));
+    } else if (setup == "closing") {
+        QElapsedTimer clock;
+        clock.start();
+        QVector<qint64> accepted;
+        while (accepted.size() < 3) {
+            QVERIFY(listener.waitForNewConnection(WaitMsecs));
+            accepted << clock.elapsed();
+            QTcpSocket *connection = listener.nextPendingConnection();
+            QVERIFY(connection->waitForReadyRead(WaitMsecs));
+            connection->write(QByteArray::fromHex("20020000"));
+            QVERIFY(connection->waitForBytesWritten(WaitMsecs));
+            delete connection;
+        }
+        // Tried again after 1 s, then 2: such a connection does not start the delays again.
+        QVERIFY2(accepted.at(2) - accepted.at(1) >= 1900,
+                 qPrintable(QString::number(accepted.at(2) - accepted.at(1))));
+    } else if (line.isEmpty()) {
+        // Stopped at once, it waits for nothing of the broker.
+        if (setup != "stopped at once")
+            QTRY_VERIFY_WITH_TIMEOUT(broker.log().contains("Received PUBLISH from corvane-test"),
+                                     WaitMsecs);
     } else if (setup == "down") {
         QTRY_VERIFY_WITH_TIMEOUT(!publisher.errors().isEmpty(), WaitMsecs);
         // A listener there after the failure takes its next try: it tries again, with no new line.
@@ -285,8 +343,15 @@ void TestMqttPublisher::connectionErrors()
     }
     const int stopMsecs = publisher.stop();
     QVERIFY2(stopMsecs >= 0 && stopMsecs <= 2000, qPrintable(QString::number(stopMsecs)));
+    // Stopped while it connected, it waits for the connection so the broker hears it is offline.
+    if (setup == "stopped at once")
+        QVERIFY(broker.log().contains(QRegularExpression(
+            QStringLiteral(R"(Received PUBLISH from corvane-test .*'%1', \.\.\. \(7 bytes\))")
+                .arg(Bridge))));
     const QStringList errors = publisher.errors();
-    QCOMPARE(errors.size(), line.isEmpty() ? 0 : 1);
+    // Each acceptance is said as a recovery, each closing as a failure.
+    if (setup != "closing")
+        QCOMPARE(errors.size(), line.isEmpty() ? 0 : 1);
     const QString expected = QStringLiteral("broker 127.0.0.1:%1: %2").arg(port).arg(line);
     QVERIFY2(line.isEmpty() || errors.first().startsWith(expected), qPrintable(errors.join('\n')));
 }

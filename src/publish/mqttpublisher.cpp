@@ -45,6 +45,8 @@ MqttPublisher::MqttPublisher(const Options &options, QObject *parent)
                    ? QLatin1Char('[') + options.host + QLatin1Char(']')
                    : options.host)
               + QLatin1Char(':') + QString::number(options.port))
+    , ownClient(std::make_unique<MqttClient>())
+    , client(*ownClient)
     , network(client)
     , window(options.qos)
 {
@@ -56,7 +58,12 @@ MqttPublisher::MqttPublisher(const Options &options, QObject *parent)
     connect(&network, &NetworkThread::ended, this, &MqttPublisher::finish);
 }
 
-MqttPublisher::~MqttPublisher() = default;
+MqttPublisher::~MqttPublisher()
+{
+    // The thread goes on with the client when its connect call returns; both go with the process.
+    if (!network.end())
+        static_cast<void>(ownClient.release());
+}
 
 bool MqttPublisher::start(QString *error)
 {
@@ -180,6 +187,10 @@ void MqttPublisher::stop()
 
 void MqttPublisher::disconnectWhenDone()
 {
+    // An attempt under way may still reach the broker, which then hears the bridge go offline;
+    // the stop timer bounds the wait.
+    if (!connected && network.attempting())
+        return;
     if (!connected) {
         // Nothing can reach the broker: what is not acknowledged stays in the spool.
         network.quit();

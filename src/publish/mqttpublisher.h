@@ -14,6 +14,8 @@
 #include <QTimer>
 #include <QVector>
 
+#include <memory>
+
 // Gets messages to an MQTT broker with nothing lost. A reading goes to the spool first, then to
 // the broker, oldest first and a bounded number at a time; only the broker's acknowledgement
 // takes it out of the spool. Retained values (availability, discovery) are kept in memory and
@@ -32,7 +34,7 @@ public:
 
     explicit MqttPublisher(const Options &options, QObject *parent = nullptr);
     // Without stop(), as if the process died: the broker publishes the last will, and what was
-    // not acknowledged stays in the spool.
+    // not acknowledged stays in the spool. Never waits for a host name lookup or a TCP connect.
     ~MqttPublisher() override;
 
     // Opens the spool, whose unacknowledged readings of an earlier run go first, and starts
@@ -67,7 +69,9 @@ private:
     const Options options;
     const QString address; // host:port, for messages
     Spool spool;
-    MqttClient client;
+    // Left to the network thread, not destroyed, when that is left in a host name lookup.
+    std::unique_ptr<MqttClient> ownClient;
+    MqttClient &client;
     NetworkThread network; // after the client: ends before it
     DeliveryWindow window;
 
