@@ -12,6 +12,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sys/resource.h>
 #include <unistd.h>
 
 // The publisher runs in a child process of this program (started with --publisher URL SPOOL
@@ -45,7 +46,10 @@ int runPublisher(int argc, char **argv)
     options.qos = given("qos", "1").toInt();
     options.spoolLimitBytes = given("limit", "1048576").toLongLong();
     options.bridgeTopic = given("bridge");
+    options.drainRate = given("drain", "0").toDouble();
     MqttPublisher publisher(options);
+    // Fast enough by default that a backlog leaves at once.
+    publisher.setLiveRate(given("live", "1000").toDouble());
     const auto say = [](const QString &text) { std::fprintf(stderr, "%s\n", qPrintable(text)); };
     QObject::connect(&publisher, &MqttPublisher::notice, say);
     if (!publisher.start(&error)) {
@@ -57,6 +61,10 @@ int runPublisher(int argc, char **argv)
         std::printf("finished %lld\n", stopping.elapsed());
         app.quit();
     });
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit space{};
+    getrlimit(RLIMIT_FSIZE, &space);
+    const rlimit full{64, space.rlim_max};
     QFile input;
     input.open(STDIN_FILENO, QIODevice::ReadOnly);
     QSocketNotifier notifier(STDIN_FILENO, QSocketNotifier::Read);
@@ -66,6 +74,9 @@ int runPublisher(int argc, char **argv)
             publisher.publishState(QString::fromUtf8(words.at(1)), words.at(2));
         else if (words.at(0) == "retained")
             publisher.publishRetained(QString::fromUtf8(words.at(1)), words.at(2));
+        else if (words.at(0) == "full" || words.at(0) == "space")
+            // The spool's files cannot grow past what they hold, or again as far as they need.
+            setrlimit(RLIMIT_FSIZE, words.at(0) == "full" ? &full : &space);
         std::printf("done\n");
         if (words.at(0) == "stop") {
             stopping.start();
@@ -163,10 +174,19 @@ void TestMqttPublisher::outage_data()
     QTest::addColumn<int>("qos");
     QTest::addColumn<bool>("killed"); // the publisher, during the outage, and started again
     QTest::addColumn<int>("limit"); // of the spool, in bytes
-    QTest::newRow("broker restarted") << 1 << false << (1 << 20);
-    QTest::newRow("QoS 0") << 0 << false << (1 << 20);
-    QTest::newRow("publisher killed during the outage") << 1 << true << (1 << 20);
-    QTest::newRow("spool limit reached") << 1 << false << (8 << 10);
+    QTest::addColumn<bool>("full"); // the disk, from before the outage until after it
+    QTest::addColumn<int>("perTenth"); // readings given each tenth of the outage
+    // The units' readings a second, read by a consumer that keeps up with three times that,
+    // through the broker's default queue; 0: so fast that a backlog leaves at once.
+    QTest::addColumn<int>("live");
+    QTest::newRow("broker restarted") << 1 << false << (1 << 20) << false << 10 << 0;
+    QTest::newRow("QoS 0") << 0 << false << (1 << 20) << false << 10 << 0;
+    QTest::newRow("publisher killed during the outage")
+        << 1 << true << (1 << 20) << false << 10 << 0;
+    QTest::newRow("spool limit reached") << 1 << false << (8 << 10) << false << 10 << 0;
+    QTest::newRow("disk full") << 1 << false << (1 << 20) << true << 10 << 0;
+    QTest::newRow("backlog paced for the consumer")
+        << 1 << false << (1 << 20) << false << 75 << 150;
 }
 
 // The broker is down for 2 s: the connection is lost, and a try 1 s later fails before the one
@@ -176,13 +196,24 @@ void TestMqttPublisher::outage()
     QFETCH(int, qos);
     QFETCH(bool, killed);
     QFETCH(int, limit);
-    Broker broker;
+    QFETCH(bool, full);
+    QFETCH(int, perTenth);
+    QFETCH(int, live);
+    Broker broker({false, false, "", "", live > 0 ? 1000 : 0});
     QCOMPARE(broker.start(), QString());
-    Subscriber subscriber(broker, State, "outage");
-    QVERIFY(subscriber.subscribed());
+    std::unique_ptr<Subscriber> fast;
+    std::unique_ptr<SlowSubscriber> slow;
+    if (live > 0)
+        slow = std::make_unique<SlowSubscriber>(broker, State, "outage", 1000000 / (3 * live));
+    else
+        fast = std::make_unique<Subscriber>(broker, State, "outage");
+    QVERIFY(slow ? slow->subscribed() : fast->subscribed());
+    const auto received = [&] { return slow ? slow->lines() : fast->lines(); };
     QTemporaryDir spool;
-    const QStringList arguments{broker.url(), spool.path(), QStringLiteral("qos=%1").arg(qos),
-                                QStringLiteral("limit=%1").arg(limit)};
+    QStringList arguments{broker.url(), spool.path(), QStringLiteral("qos=%1").arg(qos),
+                          QStringLiteral("limit=%1").arg(limit)};
+    if (live > 0)
+        arguments << QStringLiteral("live=%1").arg(live);
     auto publisher = std::make_unique<Publisher>();
     QVERIFY(publisher->start(arguments));
     // Each payload carries its number and the time it was taken, as a reading does.
@@ -196,15 +227,18 @@ void TestMqttPublisher::outage()
         }
     };
     publish(5);
-    QTRY_COMPARE_WITH_TIMEOUT(subscriber.lines().size(), 5, WaitMsecs);
+    QTRY_COMPARE_WITH_TIMEOUT(received().size(), 5, WaitMsecs);
+    if (full)
+        QVERIFY(publisher->send("full"));
 
     broker.stop();
     // QoS 0 is at most once: a reading written into a connection that the broker has just
-    // closed is lost. Readings are spooled and sent again once the loss is known.
-    if (qos == 0)
+    // closed is lost. Readings are spooled and sent again once the loss is known. Unspooled, a
+    // reading is lost once the loss is known.
+    if (qos == 0 || full)
         QTRY_VERIFY_WITH_TIMEOUT(!publisher->errors().isEmpty(), WaitMsecs);
     for (int tenth = 0; tenth < 20; ++tenth) {
-        publish(10);
+        publish(perTenth);
         QTest::qWait(100);
         if (killed && tenth == 10) {
             publisher = std::make_unique<Publisher>();
@@ -212,20 +246,28 @@ void TestMqttPublisher::outage()
         }
     }
     QCOMPARE(broker.start(), QString());
+    if (full) {
+        // With the broker back, readings reach it without the spool, until it takes them again.
+        QTRY_VERIFY_WITH_TIMEOUT(!publisher->errors().filter("connected again").isEmpty(),
+                                 WaitMsecs);
+        publish(5);
+        QVERIFY(publisher->send("space"));
+    }
     publish(5);
 
     // Every reading arrives at least once, first in the order sent and as sent, but for the
-    // oldest ones the spool reported dropped; of those, ones already handed to the library when
-    // the loss was not yet known may arrive all the same.
-    QTRY_VERIFY_WITH_TIMEOUT(subscriber.lines().contains(State + ' ' + sent.last()), WaitMsecs);
+    // oldest ones the spool reported dropped, or those reported lost; of the dropped ones, ones
+    // already handed to the library when the loss was not yet known may arrive all the same.
+    QTRY_VERIFY_WITH_TIMEOUT(received().contains(State + ' ' + sent.last()), WaitMsecs);
     const QStringList errors = publisher->errors();
-    int dropped = 0;
-    for (const QString &line : errors.filter("dropped"))
-        dropped += line.section(' ', -3, -3).toInt();
+    int dropped = 0, lost = 0;
+    for (const QString &line : errors.filter(QRegularExpression("(dropped|lost) \\d")))
+        (line.contains("dropped") ? dropped : lost) += line.section(' ', -3, -3).toInt();
     QCOMPARE(dropped > 0, limit < (1 << 20));
-    QStringList firsts = subscriber.lines().replaceInStrings(State + ' ', "");
+    QCOMPARE(lost, full ? 20 * perTenth : 0);
+    QStringList firsts = received().replaceInStrings(State + ' ', "");
     firsts.removeDuplicates();
-    for (const QString &reading : sent.mid(5, dropped))
+    for (const QString &reading : sent.mid(5, dropped + lost))
         sent.removeAll(firsts.contains(reading) ? QString() : reading);
     QCOMPARE(firsts, sent);
     // One line when the connection is lost, one when it returns; not one per try.

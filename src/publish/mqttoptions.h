@@ -17,6 +17,8 @@ struct MqttOptions
     QString certFile; // a client certificate, with keyFile
     QString keyFile;
     int qos = 1; // of readings; retained values always go with QoS 1
+    double drainRate =
+        0; // readings a second while a backlog goes out; 0: twice the live rate, at least 20
     QString spoolDir;
     qint64 spoolLimitBytes = qint64(100) << 20;
     // Empty, or a topic set to "online" (retained) on every connection, and to "offline" at
