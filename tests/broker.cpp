@@ -7,8 +7,11 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
+#include <mosquitto.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -97,9 +100,9 @@ Broker::Broker(const BrokerOptions &options, const QString &parent)
         // Sessions and their queued messages, QoS 0 ones too, outlive a restart.
         "persistence true",
         "queue_qos0_messages true",
-        // Not limited: the default (1000 a client) would drop a long outage's readings here rather
-        // than in the publisher.
-        "max_queued_messages 0",
+        // Unless asked for, not limited: the default (1000 a client) would drop a long outage's
+        // readings here rather than in the publisher.
+        QStringLiteral("max_queued_messages %1").arg(options.maxQueued),
         "persistence_location " + d + "/",
         "log_dest file " + d + "/broker.log",
         parent.isEmpty() ? "log_type all" : "",
@@ -226,4 +229,53 @@ QStringList Subscriber::lines()
     QStringList lines = QString::fromUtf8(output).split('\n');
     lines.removeLast(); // what follows the last newline is not a whole line yet
     return lines;
+}
+
+SlowSubscriber::SlowSubscriber(const Broker &broker, const QString &filter, const QString &clientId,
+                               int costMicros)
+    : broker(broker)
+    , clientId(clientId)
+    , filter(filter.toUtf8())
+    , costMicros(costMicros)
+{
+    mosquitto_lib_init();
+    mosq = mosquitto_new(clientId.toUtf8().constData(), false, this);
+    // Subscribed again on each connection, the broker's restart included.
+    mosquitto_connect_callback_set(mosq, [](mosquitto *mosq, void *self, int rc) {
+        if (rc == 0)
+            mosquitto_subscribe(mosq, nullptr,
+                                static_cast<SlowSubscriber *>(self)->filter.constData(), 1);
+    });
+    mosquitto_message_callback_set(
+        mosq, [](mosquitto *, void *self, const mosquitto_message *message) {
+            auto *subscriber = static_cast<SlowSubscriber *>(self);
+            // Its work on the message; the library reads no more meanwhile.
+            std::this_thread::sleep_for(std::chrono::microseconds(subscriber->costMicros));
+            std::lock_guard<std::mutex> lock(subscriber->mutex);
+            subscriber->received << QString::fromUtf8(message->topic) + ' '
+                    + QString::fromUtf8(static_cast<const char *>(message->payload),
+                                        message->payloadlen);
+        });
+    mosquitto_connect_async(mosq, "127.0.0.1", broker.port, 30);
+    mosquitto_loop_start(mosq);
+}
+
+SlowSubscriber::~SlowSubscriber()
+{
+    mosquitto_disconnect(mosq);
+    mosquitto_loop_stop(mosq, true);
+    mosquitto_destroy(mosq);
+    mosquitto_lib_cleanup();
+}
+
+bool SlowSubscriber::subscribed()
+{
+    return QTest::qWaitFor(
+        [this] { return broker.log().contains("Sending SUBACK to " + clientId); }, StartMsecs);
+}
+
+QStringList SlowSubscriber::lines()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return received;
 }

@@ -6,6 +6,10 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <mutex>
+
+struct mosquitto;
+
 // Debian's mosquitto on free ports of 127.0.0.1, with its configuration, log, certificates and
 // password file in a directory of its own. Stopped and started again on the same ports for an
 // outage; it keeps its sessions and their queued messages over that, so that a subscriber misses
@@ -16,6 +20,9 @@ struct BrokerOptions
     bool clientCertificate = false; // which the TLS listener then requires
     QString user; // with a password file holding only this user
     QString password;
+    // Of messages a client's session holds, queued or in flight: 0 for no limit, as the tests
+    // mostly want; mosquitto's default is 1000.
+    int maxQueued = 0;
 };
 
 class Broker
@@ -66,6 +73,27 @@ private:
     const QString clientId;
     QProcess process;
     QByteArray output;
+};
+
+// A consumer that takes its time over each message, as a database writer does: a session the
+// broker keeps, with QoS 1, through libmosquitto; lines() as Subscriber's.
+class SlowSubscriber
+{
+public:
+    SlowSubscriber(const Broker &broker, const QString &filter, const QString &clientId,
+                   int costMicros);
+    ~SlowSubscriber();
+    bool subscribed();
+    QStringList lines();
+
+private:
+    const Broker &broker;
+    const QString clientId;
+    const QByteArray filter;
+    const int costMicros;
+    mosquitto *mosq = nullptr;
+    std::mutex mutex;
+    QStringList received;
 };
 
 #endif // BROKER_H

@@ -7,9 +7,12 @@
 #include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QTcpServer>
+#include <QTcpSocket>
+#include <QUdpSocket>
 #include <QtTest>
 
 #include <csignal>
+#include <sys/resource.h>
 #include <unistd.h>
 
 // The publisher runs in a child process of this program (started with --publisher URL SPOOL
@@ -43,7 +46,10 @@ int runPublisher(int argc, char **argv)
     options.qos = given("qos", "1").toInt();
     options.spoolLimitBytes = given("limit", "1048576").toLongLong();
     options.bridgeTopic = given("bridge");
+    options.drainRate = given("drain", "0").toDouble();
     MqttPublisher publisher(options);
+    // Fast enough by default that a backlog leaves at once.
+    publisher.setLiveRate(given("live", "1000").toDouble());
     const auto say = [](const QString &text) { std::fprintf(stderr, "%s\n", qPrintable(text)); };
     QObject::connect(&publisher, &MqttPublisher::notice, say);
     if (!publisher.start(&error)) {
@@ -55,6 +61,10 @@ int runPublisher(int argc, char **argv)
         std::printf("finished %lld\n", stopping.elapsed());
         app.quit();
     });
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit space{};
+    getrlimit(RLIMIT_FSIZE, &space);
+    const rlimit full{64, space.rlim_max};
     QFile input;
     input.open(STDIN_FILENO, QIODevice::ReadOnly);
     QSocketNotifier notifier(STDIN_FILENO, QSocketNotifier::Read);
@@ -64,6 +74,9 @@ int runPublisher(int argc, char **argv)
             publisher.publishState(QString::fromUtf8(words.at(1)), words.at(2));
         else if (words.at(0) == "retained")
             publisher.publishRetained(QString::fromUtf8(words.at(1)), words.at(2));
+        else if (words.at(0) == "full" || words.at(0) == "space")
+            // The spool's files cannot grow past what they hold, or again as far as they need.
+            setrlimit(RLIMIT_FSIZE, words.at(0) == "full" ? &full : &space);
         std::printf("done\n");
         if (words.at(0) == "stop") {
             stopping.start();
@@ -83,10 +96,12 @@ struct Publisher
     QByteArray err;
 
     ~Publisher() { kill(); }
-    bool start(const QStringList &arguments)
+    // A wrapper, if any, runs the publisher: its program and arguments before the publisher's.
+    bool start(const QStringList &arguments, const QStringList &wrapper = {})
     {
-        process.start(QCoreApplication::applicationFilePath(),
-                      QStringList{"--publisher"} + arguments);
+        const QStringList command = wrapper
+            + QStringList{QCoreApplication::applicationFilePath(), "--publisher"} + arguments;
+        process.start(command.first(), command.mid(1));
         if (answer() == "started")
             return true;
         qWarning() << "the publisher did not start:" << errors();
@@ -102,13 +117,15 @@ struct Publisher
         process.write(line.toUtf8() + '\n');
         return answer() == "done";
     }
-    // How long stop() took to finish, or -1 when it did not or the process failed.
+    // How long the process took to end after stop(), or -1 when it did not finish or failed.
     int stop()
     {
+        QElapsedTimer stopping;
+        stopping.start();
         const QByteArray line = send("stop") ? answer() : QByteArray();
         return line.startsWith("finished ") && process.waitForFinished(WaitMsecs)
                 && process.exitCode() == 0
-            ? line.mid(9).toInt()
+            ? int(stopping.elapsed())
             : -1;
     }
     void kill()
@@ -160,10 +177,19 @@ void TestMqttPublisher::outage_data()
     QTest::addColumn<int>("qos");
     QTest::addColumn<bool>("killed"); // the publisher, during the outage, and started again
     QTest::addColumn<int>("limit"); // of the spool, in bytes
-    QTest::newRow("broker restarted") << 1 << false << (1 << 20);
-    QTest::newRow("QoS 0") << 0 << false << (1 << 20);
-    QTest::newRow("publisher killed during the outage") << 1 << true << (1 << 20);
-    QTest::newRow("spool limit reached") << 1 << false << (8 << 10);
+    QTest::addColumn<bool>("full"); // the disk, from before the outage until after it
+    QTest::addColumn<int>("perTenth"); // readings given each tenth of the outage
+    // The units' readings a second, read by a consumer that keeps up with three times that,
+    // through the broker's default queue; 0: so fast that a backlog leaves at once.
+    QTest::addColumn<int>("live");
+    QTest::newRow("broker restarted") << 1 << false << (1 << 20) << false << 10 << 0;
+    QTest::newRow("QoS 0") << 0 << false << (1 << 20) << false << 10 << 0;
+    QTest::newRow("publisher killed during the outage")
+        << 1 << true << (1 << 20) << false << 10 << 0;
+    QTest::newRow("spool limit reached") << 1 << false << (8 << 10) << false << 10 << 0;
+    QTest::newRow("disk full") << 1 << false << (1 << 20) << true << 10 << 0;
+    QTest::newRow("backlog paced for the consumer")
+        << 1 << false << (1 << 20) << false << 75 << 150;
 }
 
 // The broker is down for 2 s: the connection is lost, and a try 1 s later fails before the one
@@ -173,13 +199,24 @@ void TestMqttPublisher::outage()
     QFETCH(int, qos);
     QFETCH(bool, killed);
     QFETCH(int, limit);
-    Broker broker;
+    QFETCH(bool, full);
+    QFETCH(int, perTenth);
+    QFETCH(int, live);
+    Broker broker({false, false, "", "", live > 0 ? 1000 : 0});
     QCOMPARE(broker.start(), QString());
-    Subscriber subscriber(broker, State, "outage");
-    QVERIFY(subscriber.subscribed());
+    std::unique_ptr<Subscriber> fast;
+    std::unique_ptr<SlowSubscriber> slow;
+    if (live > 0)
+        slow = std::make_unique<SlowSubscriber>(broker, State, "outage", 1000000 / (3 * live));
+    else
+        fast = std::make_unique<Subscriber>(broker, State, "outage");
+    QVERIFY(slow ? slow->subscribed() : fast->subscribed());
+    const auto received = [&] { return slow ? slow->lines() : fast->lines(); };
     QTemporaryDir spool;
-    const QStringList arguments{broker.url(), spool.path(), QStringLiteral("qos=%1").arg(qos),
-                                QStringLiteral("limit=%1").arg(limit)};
+    QStringList arguments{broker.url(), spool.path(), QStringLiteral("qos=%1").arg(qos),
+                          QStringLiteral("limit=%1").arg(limit)};
+    if (live > 0)
+        arguments << QStringLiteral("live=%1").arg(live);
     auto publisher = std::make_unique<Publisher>();
     QVERIFY(publisher->start(arguments));
     // Each payload carries its number and the time it was taken, as a reading does.
@@ -193,15 +230,18 @@ void TestMqttPublisher::outage()
         }
     };
     publish(5);
-    QTRY_COMPARE_WITH_TIMEOUT(subscriber.lines().size(), 5, WaitMsecs);
+    QTRY_COMPARE_WITH_TIMEOUT(received().size(), 5, WaitMsecs);
+    if (full)
+        QVERIFY(publisher->send("full"));
 
     broker.stop();
     // QoS 0 is at most once: a reading written into a connection that the broker has just
-    // closed is lost. Readings are spooled and sent again once the loss is known.
-    if (qos == 0)
+    // closed is lost. Readings are spooled and sent again once the loss is known. Unspooled, a
+    // reading is lost once the loss is known.
+    if (qos == 0 || full)
         QTRY_VERIFY_WITH_TIMEOUT(!publisher->errors().isEmpty(), WaitMsecs);
     for (int tenth = 0; tenth < 20; ++tenth) {
-        publish(10);
+        publish(perTenth);
         QTest::qWait(100);
         if (killed && tenth == 10) {
             publisher = std::make_unique<Publisher>();
@@ -209,20 +249,28 @@ void TestMqttPublisher::outage()
         }
     }
     QCOMPARE(broker.start(), QString());
+    if (full) {
+        // With the broker back, readings reach it without the spool, until it takes them again.
+        QTRY_VERIFY_WITH_TIMEOUT(!publisher->errors().filter("connected again").isEmpty(),
+                                 WaitMsecs);
+        publish(5);
+        QVERIFY(publisher->send("space"));
+    }
     publish(5);
 
     // Every reading arrives at least once, first in the order sent and as sent, but for the
-    // oldest ones the spool reported dropped; of those, ones already handed to the library when
-    // the loss was not yet known may arrive all the same.
-    QTRY_VERIFY_WITH_TIMEOUT(subscriber.lines().contains(State + ' ' + sent.last()), WaitMsecs);
+    // oldest ones the spool reported dropped, or those reported lost; of the dropped ones, ones
+    // already handed to the library when the loss was not yet known may arrive all the same.
+    QTRY_VERIFY_WITH_TIMEOUT(received().contains(State + ' ' + sent.last()), WaitMsecs);
     const QStringList errors = publisher->errors();
-    int dropped = 0;
-    for (const QString &line : errors.filter("dropped"))
-        dropped += line.section(' ', -3, -3).toInt();
+    int dropped = 0, lost = 0;
+    for (const QString &line : errors.filter(QRegularExpression("(dropped|lost) \\d")))
+        (line.contains("dropped") ? dropped : lost) += line.section(' ', -3, -3).toInt();
     QCOMPARE(dropped > 0, limit < (1 << 20));
-    QStringList firsts = subscriber.lines().replaceInStrings(State + ' ', "");
+    QCOMPARE(lost, full ? 20 * perTenth : 0);
+    QStringList firsts = received().replaceInStrings(State + ' ', "");
     firsts.removeDuplicates();
-    for (const QString &reading : sent.mid(5, dropped))
+    for (const QString &reading : sent.mid(5, dropped + lost))
         sent.removeAll(firsts.contains(reading) ? QString() : reading);
     QCOMPARE(firsts, sent);
     // One line when the connection is lost, one when it returns; not one per try.
@@ -249,6 +297,12 @@ void TestMqttPublisher::connectionErrors_data()
         << "client certificate"
         << QStringList{tls, "cafile=ca.crt", "cert=client.crt", "key=client.key"} << "";
     QTest::newRow("broker down") << "down" << QStringList{plain} << "connection refused";
+    QTest::newRow("closed after each acceptance")
+        << "closing" << QStringList{plain} << "connection lost";
+    QTest::newRow("host name lookup unanswered")
+        << "lookup" << QStringList{"mqtt://broker.corvane.test:PLAIN"} << "";
+    QTest::newRow("stopped during the first attempt")
+        << "stopped at once" << QStringList{plain, "bridge=" + Bridge} << "";
 }
 
 // A failure is one line on stderr, however often the publisher tries again; over TLS nothing
@@ -260,7 +314,7 @@ void TestMqttPublisher::connectionErrors()
     QFETCH(QString, line);
     Broker broker(
         {true, setup == "client certificate", setup == "password" ? "plant" : "", "secret"});
-    if (setup != "down")
+    if (setup != "down" && setup != "closing" && setup != "lookup")
         QCOMPARE(broker.start(), QString());
     // The broker's own start-up check is a connection too.
     const int since = broker.log().size();
@@ -268,14 +322,60 @@ void TestMqttPublisher::connectionErrors()
         .replaceInStrings("TLS", QString::number(broker.tlsPort))
         .replaceInStrings(QRegularExpression("=(.*\\.(crt|key))$"), "=" + broker.path("\\1"));
     QTemporaryDir spool;
-    Publisher publisher;
-    QVERIFY(publisher.start(arguments.mid(0, 1) + QStringList{spool.path()} + arguments.mid(1)));
-    QVERIFY(publisher.send("state " + State + " {\"n\":1}"));
+    QStringList wrapper;
+    QUdpSocket nameServer;
+    if (setup == "lookup") {
+        if (::geteuid() != 0)
+            QSKIP("a resolver configuration of its own needs root");
+        // A name server on a loopback address that takes the query and never answers, the only
+        // one the publisher knows of, in a mount namespace of its own.
+        for (int host = 1; host < 255 && nameServer.state() != QAbstractSocket::BoundState; ++host)
+            nameServer.bind(QHostAddress(QStringLiteral("127.83.0.%1").arg(host)), 53);
+        QFile resolver(spool.filePath("resolv.conf"));
+        QVERIFY(resolver.open(QIODevice::WriteOnly));
+        resolver.write("nameserver " + nameServer.localAddress().toString().toUtf8()
+                       + "\noptions timeout:30 attempts:1\n");
+        resolver.close();
+        wrapper = QStringList{"unshare",
+                              "-m",
+                              "sh",
+                              "-c",
+                              R"(mount --bind "$0" /etc/resolv.conf && exec "$@")",
+                              resolver.fileName()};
+    }
     const int port = arguments.first().section(':', -1).toInt();
     QTcpServer listener;
-    if (line.isEmpty()) {
-        QTRY_VERIFY_WITH_TIMEOUT(broker.log().contains("Received PUBLISH from corvane-test"),
-                                 WaitMsecs);
+    // The broker accepts each connection and closes it at once.
+    if (setup == "closing")
+        QVERIFY(listener.listen(QHostAddress::LocalHost, quint16(port)));
+    Publisher publisher;
+    QVERIFY(publisher.start(arguments.mid(0, 1) + QStringList{spool.path()} + arguments.mid(1),
+                            wrapper));
+    if (setup != "stopped at once")
+        QVERIFY(publisher.send("state " + State + " {\"n\":1}"));
+    if (setup == "lookup") {
+        QVERIFY(nameServer.waitForReadyRead(WaitMsecs));
+    } else if (setup == "closing") {
+        QElapsedTimer clock;
+        clock.start();
+        QVector<qint64> accepted;
+        while (accepted.size() < 3) {
+            QVERIFY(listener.waitForNewConnection(WaitMsecs));
+            accepted << clock.elapsed();
+            QTcpSocket *connection = listener.nextPendingConnection();
+            QVERIFY(connection->waitForReadyRead(WaitMsecs));
+            connection->write(QByteArray::fromHex("20020000"));
+            QVERIFY(connection->waitForBytesWritten(WaitMsecs));
+            delete connection;
+        }
+        // Tried again after 1 s, then 2: such a connection does not start the delays again.
+        QVERIFY2(accepted.at(2) - accepted.at(1) >= 1900,
+                 qPrintable(QString::number(accepted.at(2) - accepted.at(1))));
+    } else if (line.isEmpty()) {
+        // Stopped at once, it waits for nothing of the broker.
+        if (setup != "stopped at once")
+            QTRY_VERIFY_WITH_TIMEOUT(broker.log().contains("Received PUBLISH from corvane-test"),
+                                     WaitMsecs);
     } else if (setup == "down") {
         QTRY_VERIFY_WITH_TIMEOUT(!publisher.errors().isEmpty(), WaitMsecs);
         // A listener there after the failure takes its next try: it tries again, with no new line.
@@ -288,8 +388,15 @@ void TestMqttPublisher::connectionErrors()
     }
     const int stopMsecs = publisher.stop();
     QVERIFY2(stopMsecs >= 0 && stopMsecs <= 2000, qPrintable(QString::number(stopMsecs)));
+    // Stopped while it connected, it waits for the connection so the broker hears it is offline.
+    if (setup == "stopped at once")
+        QVERIFY(broker.log().contains(QRegularExpression(
+            QStringLiteral(R"(Received PUBLISH from corvane-test .*'%1', \.\.\. \(7 bytes\))")
+                .arg(Bridge))));
     const QStringList errors = publisher.errors();
-    QCOMPARE(errors.size(), line.isEmpty() ? 0 : 1);
+    // Each acceptance is said as a recovery, each closing as a failure.
+    if (setup != "closing")
+        QCOMPARE(errors.size(), line.isEmpty() ? 0 : 1);
     const QString expected = QStringLiteral("broker 127.0.0.1:%1: %2").arg(port).arg(line);
     QVERIFY2(line.isEmpty() || errors.first().startsWith(expected), qPrintable(errors.join('\n')));
 }

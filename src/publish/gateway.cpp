@@ -109,6 +109,7 @@ void Gateway::serve(const Unit &unit)
     polling.reconnect = true;
     polling.retryOpen = true;
     readers.push_back(std::make_unique<Reader>(polling));
+    broker.setLiveRate(double(readers.size()) * 1000 / options.intervalMsecs);
     Reader *reader = readers.back().get();
     names.insert(reader, unit.name);
     const QString state = topics.state(unit.name);

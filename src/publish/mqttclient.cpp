@@ -61,7 +61,7 @@ bool MqttClient::setUp(const MqttOptions &options, QString *error)
     mosquitto_publish_callback_set(mosq, [](mosquitto *, void *self, int mid) {
         auto *client = static_cast<MqttClient *>(self);
         QMetaObject::invokeMethod(
-            client, [client, mid] { emit client->published(mid); }, Qt::QueuedConnection);
+            client, [client, mid] { emit client->published(mid, 0); }, Qt::QueuedConnection);
     });
     // The library's lines never reach stderr; its first error in an attempt (a TLS failure)
     // becomes the reason of the one line reported. Errors come only from the network thread.

@@ -40,7 +40,7 @@ public:
 signals:
     void connected();
     // The broker acknowledged the message (QoS 1), or it was written (QoS 0).
-    void published(int mid);
+    void published(int mid, int reason);
 
 private:
     mosquitto *mosq = nullptr;

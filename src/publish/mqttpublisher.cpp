@@ -6,11 +6,16 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 namespace {
 // stop() ends within 2 s; this leaves the owner room to end the process.
 constexpr int StopMsecs = 1500;
+// Without a rate set, a backlog goes out at twice the units' rate, and never slower than this.
+constexpr double MinDrainRate = 20;
+// What may go out at once after a pause: a few of the units' readings polled together.
+constexpr double BurstSecs = 0.25;
 
 bool isLoopback(const QString &host)
 {
@@ -56,9 +61,15 @@ MqttPublisher::MqttPublisher(const Options &options, QObject *parent)
                    ? QLatin1Char('[') + options.host + QLatin1Char(']')
                    : options.host)
               + QLatin1Char(':') + QString::number(options.port))
+    , ownClient(std::make_unique<MqttClient>())
+    , client(*ownClient)
     , network(client)
     , window(options.qos)
 {
+    clock.start();
+    paceTimer.setSingleShot(true);
+    paceTimer.setTimerType(Qt::PreciseTimer);
+    connect(&paceTimer, &QTimer::timeout, this, &MqttPublisher::sendNext);
     stopTimer.setSingleShot(true);
     connect(&stopTimer, &QTimer::timeout, this, &MqttPublisher::finish);
     connect(&spool, &Spool::notice, this, &MqttPublisher::notice);
@@ -68,7 +79,12 @@ MqttPublisher::MqttPublisher(const Options &options, QObject *parent)
     connect(&network, &NetworkThread::ended, this, &MqttPublisher::finish);
 }
 
-MqttPublisher::~MqttPublisher() = default;
+MqttPublisher::~MqttPublisher()
+{
+    // The thread goes on with the client when its connect call returns; both go with the process.
+    if (!network.end())
+        static_cast<void>(ownClient.release());
+}
 
 bool MqttPublisher::start(QString *error)
 {
@@ -131,14 +147,15 @@ void MqttPublisher::publishState(const QString &topic, const QByteArray &payload
     int dropped = 0;
     QString error;
     if (!spool.append(topic, payload, &dropped, &error)) {
-        if (!spoolFailing)
-            emit notice(error + QStringLiteral("; readings are lost until it can be written"));
-        spoolFailing = true;
+        sendUnspooled(topic, payload, error);
         return;
     }
     if (spoolFailing) {
-        emit notice(QStringLiteral("the spool %1 is written again").arg(options.spoolDir));
+        emit notice(
+            QStringLiteral("the spool %1 is written again").arg(options.spoolDir)
+            + (lost > 0 ? QStringLiteral("; lost %1 readings meanwhile").arg(lost) : QString()));
         spoolFailing = false;
+        lost = 0;
     }
     if (dropped > 0)
         emit notice(QStringLiteral("spool over %1 MB: dropped %2 oldest readings")
@@ -166,11 +183,50 @@ void MqttPublisher::sendRetained(const QString &topic, const QByteArray &payload
         window.retainedSent(mid);
 }
 
+// The spool cannot take the reading: it goes to the broker as it is, once, and may overtake older
+// readings still waiting in the spool; their times put them in order. Outside the pace, which
+// cannot hold back what is kept nowhere: these come at the units' rate.
+void MqttPublisher::sendUnspooled(const QString &topic, const QByteArray &payload,
+                                  const QString &error)
+{
+    if (!spoolFailing)
+        emit notice(error
+                    + QStringLiteral("; readings go to the broker unspooled until it can "
+                                     "be written"));
+    spoolFailing = true;
+    int mid = 0;
+    if (connected && !stopping
+        && window.taken(client.publish(topic, payload, options.qos, false, &mid), options.qos))
+        return;
+    if (lost++ == 0)
+        emit notice(QStringLiteral("broker %1 cannot be reached either: readings are lost until "
+                                   "the spool %2 can be written")
+                        .arg(address, options.spoolDir));
+}
+
+// A token bucket: everything spooled goes out at the drain rate at most. The units' own rate is
+// below it, so live readings follow a backlog closely and then go out as they come.
+bool MqttPublisher::takeToken()
+{
+    const double rate =
+        options.drainRate > 0 ? options.drainRate : std::max(MinDrainRate, 2 * liveRate);
+    const qint64 now = clock.nsecsElapsed();
+    tokens = std::min(std::max(1.0, rate * BurstSecs), tokens + (now - tokensAt) * rate / 1e9);
+    tokensAt = now;
+    if (tokens >= 1) {
+        tokens -= 1;
+        return true;
+    }
+    if (!paceTimer.isActive())
+        paceTimer.start(int(std::ceil((1 - tokens) * 1000 / rate)));
+    return false;
+}
+
 void MqttPublisher::sendNext()
 {
     Spool::Message reading;
-    while (connected && !stopping && window.hasRoom()
-           && spool.next(window.nextReading(), &reading)) {
+    while (connected && !stopping && window.hasRoom() && spool.next(window.nextReading(), &reading)
+           && takeToken()) {
         int mid = 0;
         if (!window.taken(client.publish(reading.topic, reading.payload, options.qos, false, &mid),
                           options.qos))
@@ -192,6 +248,10 @@ void MqttPublisher::stop()
 
 void MqttPublisher::disconnectWhenDone()
 {
+    // An attempt under way may still reach the broker, which then hears the bridge go offline;
+    // the stop timer bounds the wait.
+    if (!connected && network.attempting())
+        return;
     if (!connected) {
         // Nothing can reach the broker: what is not acknowledged stays in the spool.
         network.quit();

@@ -8,17 +8,21 @@
 #include "spool.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPair>
 #include <QString>
 #include <QTimer>
 #include <QVector>
 
+#include <memory>
+
 // Gets messages to an MQTT broker with nothing lost. A reading goes to the spool first, then to
-// the broker, oldest first and a bounded number at a time; only the broker's acknowledgement
-// takes it out of the spool. Retained values (availability, discovery) are kept in memory and
-// sent again on every connection. Connection failures are one notice each time their reason
-// changes.
+// the broker, oldest first, a bounded number at a time and at a bounded rate, so that a backlog
+// does not overflow the consumers' queues at the broker; only the broker's acknowledgement takes
+// it out of the spool. While the spool cannot be written, readings go to the broker directly.
+// Retained values (availability, discovery) are kept in memory and sent again on every connection.
+// Connection failures are one notice each time their reason changes.
 class MqttPublisher : public QObject
 {
     Q_OBJECT
@@ -32,7 +36,7 @@ public:
 
     explicit MqttPublisher(const Options &options, QObject *parent = nullptr);
     // Without stop(), as if the process died: the broker publishes the last will, and what was
-    // not acknowledged stays in the spool.
+    // not acknowledged stays in the spool. Never waits for a host name lookup or a TCP connect.
     ~MqttPublisher() override;
 
     // Opens the spool, whose unacknowledged readings of an earlier run go first, and starts
@@ -43,6 +47,9 @@ public:
     void publishState(const QString &topic, const QByteArray &payload);
     // Retained with QoS 1; the latest payload per topic is sent again on every connection.
     void publishRetained(const QString &topic, const QByteArray &payload);
+    // How many readings a second the units give; a backlog goes out at twice that (at least 20
+    // a second) unless the options set the rate.
+    void setLiveRate(double readingsPerSecond) { liveRate = readingsPerSecond; }
     // Sets the bridge topic "offline" and disconnects once the broker has acknowledged every
     // retained value; finished() follows within 2 s, also when the broker cannot be reached.
     // Readings not yet acknowledged stay in the spool for the next start().
@@ -60,6 +67,8 @@ private:
     void onConnectionEnded(const QString &reason);
     void onPublished(int mid);
     void sendNext();
+    void sendUnspooled(const QString &topic, const QByteArray &payload, const QString &error);
+    bool takeToken();
     void sendRetained(const QString &topic, const QByteArray &payload);
     void disconnectWhenDone();
     void finish();
@@ -67,7 +76,9 @@ private:
     const Options options;
     const QString address; // host:port, for messages
     Spool spool;
-    MqttClient client;
+    // Left to the network thread, not destroyed, when that is left in a host name lookup.
+    std::unique_ptr<MqttClient> ownClient;
+    MqttClient &client;
     NetworkThread network; // after the client: ends before it
     DeliveryWindow window;
 
@@ -76,6 +87,13 @@ private:
     bool closing = false;
     bool done = false;
     bool spoolFailing = false;
+    qint64 lost = 0; // readings neither the spool nor the broker could take
+    double liveRate = 0;
+    // The token bucket that paces what is sent.
+    double tokens = 0;
+    qint64 tokensAt = 0; // nanoseconds on the clock
+    QElapsedTimer clock;
+    QTimer paceTimer;
     QString failure; // the reason last reported, until connected again
     QVector<QPair<QString, QByteArray>> retained;
     QTimer stopTimer;
