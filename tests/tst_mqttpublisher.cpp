@@ -1,5 +1,6 @@
 #include "broker.h"
 #include "mqttpublisher.h"
+#include "spool.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -134,6 +135,8 @@ private slots:
     void outage();
     void connectionErrors_data();
     void connectionErrors();
+    void refusals_data();
+    void refusals();
 };
 
 void TestMqttPublisher::parseBrokerUrl()
@@ -246,6 +249,8 @@ void TestMqttPublisher::connectionErrors_data()
         << "client certificate"
         << QStringList{tls, "cafile=ca.crt", "cert=client.crt", "key=client.key"} << "";
     QTest::newRow("broker down") << "down" << QStringList{plain} << "connection refused";
+    QTest::newRow("broker silent")
+        << "silent" << QStringList{plain} << "no answer from the broker within 10 s";
 }
 
 // A failure is one line on stderr, however often the publisher tries again; over TLS nothing
@@ -257,20 +262,26 @@ void TestMqttPublisher::connectionErrors()
     QFETCH(QString, line);
     Broker broker(
         {true, setup == "client certificate", setup == "password" ? "plant" : "", "secret"});
-    if (setup != "down")
+    if (setup != "down" && setup != "silent")
         QCOMPARE(broker.start(), QString());
     // The broker's own start-up check is a connection too.
     const int since = broker.log().size();
     arguments.replaceInStrings("PLAIN", QString::number(broker.port))
         .replaceInStrings("TLS", QString::number(broker.tlsPort))
         .replaceInStrings(QRegularExpression("=(.*\\.(crt|key))$"), "=" + broker.path("\\1"));
+    const int port = arguments.first().section(':', -1).toInt();
+    QTcpServer listener;
+    // Takes the connection and never answers.
+    QVERIFY(setup != "silent" || listener.listen(QHostAddress::LocalHost, quint16(port)));
+    QSignalSpy accepted(&listener, &QTcpServer::newConnection);
     QTemporaryDir spool;
     Publisher publisher;
     QVERIFY(publisher.start(arguments.mid(0, 1) + QStringList{spool.path()} + arguments.mid(1)));
     QVERIFY(publisher.send("state " + State + " {\"n\":1}"));
-    const int port = arguments.first().section(':', -1).toInt();
-    QTcpServer listener;
-    if (line.isEmpty()) {
+    if (setup == "silent") {
+        // Given up in time, and tried again.
+        QTRY_VERIFY_WITH_TIMEOUT(accepted.size() >= 2, WaitMsecs);
+    } else if (line.isEmpty()) {
         QTRY_VERIFY_WITH_TIMEOUT(broker.log().contains("Received PUBLISH from corvane-test"),
                                  WaitMsecs);
     } else if (setup == "down") {
@@ -289,6 +300,60 @@ void TestMqttPublisher::connectionErrors()
     QCOMPARE(errors.size(), line.isEmpty() ? 0 : 1);
     const QString expected = QStringLiteral("broker 127.0.0.1:%1: %2").arg(port).arg(line);
     QVERIFY2(line.isEmpty() || errors.first().startsWith(expected), qPrintable(errors.join('\n')));
+}
+
+void TestMqttPublisher::refusals_data()
+{
+    QTest::addColumn<QString>("acl");
+    QTest::addColumn<QStringList>("config");
+    QTest::addColumn<QStringList>("lines"); // on stderr, after "broker 127.0.0.1:PORT refused "
+    QTest::newRow("ACL allows reading only")
+        << "topic read #" << QStringList()
+        << QStringList{"the retained value of " + Bridge + ": not authorised; kept to try again",
+                       State + ": not authorised; kept to try again"};
+    QTest::newRow("readings over the size limit")
+        << "" << QStringList{"message_size_limit 50"}
+        << QStringList{State + ": packet too large; kept to try again"};
+}
+
+// What the broker acknowledges with a refusal stays in the spool, tried again later rather than
+// in a loop, and is named once per topic and reason.
+void TestMqttPublisher::refusals()
+{
+    QFETCH(QString, acl);
+    QFETCH(QStringList, config);
+    QFETCH(QStringList, lines);
+    Broker broker;
+    QFile aclFile(broker.path("acl"));
+    if (!acl.isEmpty()) {
+        QVERIFY(aclFile.open(QIODevice::WriteOnly) && aclFile.write(acl.toUtf8() + '\n') > 0);
+        config << "acl_file " + aclFile.fileName();
+    }
+    // With the harness's unlimited queue, this broker closes the connection after a refusal.
+    broker.configure(config << "max_queued_messages 1000");
+    QCOMPARE(broker.start(), QString());
+    QTemporaryDir spool;
+    Publisher publisher;
+    QVERIFY(publisher.start({broker.url(), spool.path(), "bridge=" + Bridge}));
+    constexpr int Readings = 6;
+    for (int n = 1; n <= Readings; ++n)
+        QVERIFY(publisher.send(
+            QStringLiteral(
+                R"(state %1 {"n":%2,"note":"longer_than_fifty_bytes_as_most_readings_are"})")
+                .arg(State)
+                .arg(n)));
+    const QRegularExpression reading("PUBLISH from corvane-test \\(d\\d, q1, r0");
+    QTRY_VERIFY_WITH_TIMEOUT(broker.log().count(reading) > Readings, WaitMsecs);
+    QVERIFY2(broker.log().count(reading) <= 2 * Readings, qPrintable(broker.log()));
+    QVERIFY(publisher.stop() >= 0);
+    QCOMPARE(
+        publisher.errors(),
+        lines.replaceInStrings(QRegularExpression("^"),
+                               QStringLiteral("broker 127.0.0.1:%1 refused ").arg(broker.port)));
+    Spool left;
+    QString error;
+    QVERIFY2(left.open(spool.path(), 1 << 20, &error), qPrintable(error));
+    QCOMPARE(left.pending(), qint64(Readings));
 }
 
 int main(int argc, char **argv)

@@ -8,8 +8,10 @@
 #include "spool.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QObject>
 #include <QPair>
+#include <QSet>
 #include <QString>
 #include <QTimer>
 #include <QVector>
@@ -58,7 +60,9 @@ signals:
 private:
     void onConnected();
     void onConnectionEnded(const QString &reason);
-    void onPublished(int mid);
+    void onPublished(int mid, int reason);
+    void noteRefusal(const QString &what, int reason);
+    void retryRefused();
     void sendNext();
     void sendRetained(const QString &topic, const QByteArray &payload);
     void disconnectWhenDone();
@@ -76,8 +80,15 @@ private:
     bool closing = false;
     bool done = false;
     bool spoolFailing = false;
-    QString failure; // the reason last reported, until connected again
+    QString failure; // the reason last reported, until a connection lasts
+    bool recoveryNoted = false;
+    QTimer steadyTimer;
+    bool oldProtocolNoted = false;
+    QHash<QString, int> refusals; // the reason last reported per refused topic
+    QTimer retryTimer; // of refused readings
+    int retryMsecs = 0;
     QVector<QPair<QString, QByteArray>> retained;
+    QSet<QString> retainedDue; // topics whose latest payload waits for the one in flight
     QTimer stopTimer;
 };
 
