@@ -149,6 +149,13 @@ Broker::~Broker()
     stop();
 }
 
+void Broker::configure(const QStringList &lines)
+{
+    QFile file(path("mosquitto.conf"));
+    if (!file.open(QIODevice::Append) || file.write(lines.join('\n').toUtf8() + '\n') < 0)
+        setupError += file.errorString();
+}
+
 QString Broker::start()
 {
     if (!setupError.isEmpty())

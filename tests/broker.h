@@ -34,6 +34,8 @@ public:
     explicit Broker(const BrokerOptions &options = {}, const QString &parent = QString());
     ~Broker();
 
+    // Before start(): more lines of its configuration (an acl_file, a message_size_limit...).
+    void configure(const QStringList &lines);
     // Empty on success, else what went wrong; returns once the broker accepts connections.
     QString start();
     // True when it ended by itself with 0 (or was not running).

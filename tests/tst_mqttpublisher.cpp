@@ -1,5 +1,6 @@
 #include "broker.h"
 #include "mqttpublisher.h"
+#include "spool.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -151,6 +152,8 @@ private slots:
     void outage();
     void connectionErrors_data();
     void connectionErrors();
+    void refusals_data();
+    void refusals();
 };
 
 void TestMqttPublisher::parseBrokerUrl()
@@ -303,6 +306,8 @@ void TestMqttPublisher::connectionErrors_data()
         << "lookup" << QStringList{"mqtt://broker.corvane.test:PLAIN"} << "";
     QTest::newRow("stopped during the first attempt")
         << "stopped at once" << QStringList{plain, "bridge=" + Bridge} << "";
+    QTest::newRow("broker silent")
+        << "silent" << QStringList{plain} << "no answer from the broker within 10 s";
 }
 
 // A failure is one line on stderr, however often the publisher tries again; over TLS nothing
@@ -314,13 +319,19 @@ void TestMqttPublisher::connectionErrors()
     QFETCH(QString, line);
     Broker broker(
         {true, setup == "client certificate", setup == "password" ? "plant" : "", "secret"});
-    if (setup != "down" && setup != "closing" && setup != "lookup")
+    if (setup != "down" && setup != "closing" && setup != "lookup" && setup != "silent")
         QCOMPARE(broker.start(), QString());
     // The broker's own start-up check is a connection too.
     const int since = broker.log().size();
     arguments.replaceInStrings("PLAIN", QString::number(broker.port))
         .replaceInStrings("TLS", QString::number(broker.tlsPort))
         .replaceInStrings(QRegularExpression("=(.*\\.(crt|key))$"), "=" + broker.path("\\1"));
+    const int port = arguments.first().section(':', -1).toInt();
+    QTcpServer listener;
+    // The broker accepts each connection and closes it at once, or takes it and never answers.
+    QVERIFY((setup != "closing" && setup != "silent")
+            || listener.listen(QHostAddress::LocalHost, quint16(port)));
+    QSignalSpy accepted(&listener, &QTcpServer::newConnection);
     QTemporaryDir spool;
     QStringList wrapper;
     QUdpSocket nameServer;
@@ -343,11 +354,6 @@ void TestMqttPublisher::connectionErrors()
                               R"(mount --bind "$0" /etc/resolv.conf && exec "$@")",
                               resolver.fileName()};
     }
-    const int port = arguments.first().section(':', -1).toInt();
-    QTcpServer listener;
-    // The broker accepts each connection and closes it at once.
-    if (setup == "closing")
-        QVERIFY(listener.listen(QHostAddress::LocalHost, quint16(port)));
     Publisher publisher;
     QVERIFY(publisher.start(arguments.mid(0, 1) + QStringList{spool.path()} + arguments.mid(1),
                             wrapper));
@@ -355,13 +361,16 @@ void TestMqttPublisher::connectionErrors()
         QVERIFY(publisher.send("state " + State + " {\"n\":1}"));
     if (setup == "lookup") {
         QVERIFY(nameServer.waitForReadyRead(WaitMsecs));
+    } else if (setup == "silent") {
+        // Given up in time, and tried again.
+        QTRY_VERIFY_WITH_TIMEOUT(accepted.size() >= 2, WaitMsecs);
     } else if (setup == "closing") {
         QElapsedTimer clock;
         clock.start();
-        QVector<qint64> accepted;
-        while (accepted.size() < 3) {
+        QVector<qint64> acceptedAt;
+        while (acceptedAt.size() < 3) {
             QVERIFY(listener.waitForNewConnection(WaitMsecs));
-            accepted << clock.elapsed();
+            acceptedAt << clock.elapsed();
             QTcpSocket *connection = listener.nextPendingConnection();
             QVERIFY(connection->waitForReadyRead(WaitMsecs));
             connection->write(QByteArray::fromHex("20020000"));
@@ -369,8 +378,8 @@ void TestMqttPublisher::connectionErrors()
             delete connection;
         }
         // Tried again after 1 s, then 2: such a connection does not start the delays again.
-        QVERIFY2(accepted.at(2) - accepted.at(1) >= 1900,
-                 qPrintable(QString::number(accepted.at(2) - accepted.at(1))));
+        QVERIFY2(acceptedAt.at(2) - acceptedAt.at(1) >= 1900,
+                 qPrintable(QString::number(acceptedAt.at(2) - acceptedAt.at(1))));
     } else if (line.isEmpty()) {
         // Stopped at once, it waits for nothing of the broker.
         if (setup != "stopped at once")
@@ -399,6 +408,60 @@ void TestMqttPublisher::connectionErrors()
         QCOMPARE(errors.size(), line.isEmpty() ? 0 : 1);
     const QString expected = QStringLiteral("broker 127.0.0.1:%1: %2").arg(port).arg(line);
     QVERIFY2(line.isEmpty() || errors.first().startsWith(expected), qPrintable(errors.join('\n')));
+}
+
+void TestMqttPublisher::refusals_data()
+{
+    QTest::addColumn<QString>("acl");
+    QTest::addColumn<QStringList>("config");
+    QTest::addColumn<QStringList>("lines"); // on stderr, after "broker 127.0.0.1:PORT refused "
+    QTest::newRow("ACL allows reading only")
+        << "topic read #" << QStringList()
+        << QStringList{"the retained value of " + Bridge + ": not authorised; kept to try again",
+                       State + ": not authorised; kept to try again"};
+    QTest::newRow("readings over the size limit")
+        << "" << QStringList{"message_size_limit 50"}
+        << QStringList{State + ": packet too large; kept to try again"};
+}
+
+// What the broker acknowledges with a refusal stays in the spool, tried again later rather than
+// in a loop, and is named once per topic and reason.
+void TestMqttPublisher::refusals()
+{
+    QFETCH(QString, acl);
+    QFETCH(QStringList, config);
+    QFETCH(QStringList, lines);
+    Broker broker;
+    QFile aclFile(broker.path("acl"));
+    if (!acl.isEmpty()) {
+        QVERIFY(aclFile.open(QIODevice::WriteOnly) && aclFile.write(acl.toUtf8() + '\n') > 0);
+        config << "acl_file " + aclFile.fileName();
+    }
+    // With the harness's unlimited queue, this broker closes the connection after a refusal.
+    broker.configure(config << "max_queued_messages 1000");
+    QCOMPARE(broker.start(), QString());
+    QTemporaryDir spool;
+    Publisher publisher;
+    QVERIFY(publisher.start({broker.url(), spool.path(), "bridge=" + Bridge}));
+    constexpr int Readings = 6;
+    for (int n = 1; n <= Readings; ++n)
+        QVERIFY(publisher.send(
+            QStringLiteral(
+                R"(state %1 {"n":%2,"note":"longer_than_fifty_bytes_as_most_readings_are"})")
+                .arg(State)
+                .arg(n)));
+    const QRegularExpression reading("PUBLISH from corvane-test \\(d\\d, q1, r0");
+    QTRY_VERIFY_WITH_TIMEOUT(broker.log().count(reading) > Readings, WaitMsecs);
+    QVERIFY2(broker.log().count(reading) <= 2 * Readings, qPrintable(broker.log()));
+    QVERIFY(publisher.stop() >= 0);
+    QCOMPARE(
+        publisher.errors(),
+        lines.replaceInStrings(QRegularExpression("^"),
+                               QStringLiteral("broker 127.0.0.1:%1 refused ").arg(broker.port)));
+    Spool left;
+    QString error;
+    QVERIFY2(left.open(spool.path(), 1 << 20, &error), qPrintable(error));
+    QCOMPARE(left.pending(), qint64(Readings));
 }
 
 int main(int argc, char **argv)

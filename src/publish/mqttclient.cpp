@@ -3,6 +3,7 @@
 #include "topics.h"
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 
 #include <cerrno>
 #include <cstring>
@@ -11,9 +12,11 @@ namespace {
 constexpr int KeepAliveSecs = 30;
 // How long the network thread waits for the socket before it looks whether to quit.
 constexpr int LoopMsecs = 250;
+// A listener that takes the connection and never answers would otherwise hold it for good.
+constexpr int AnswerSecs = 10;
 
 // A reason as the library or the system words it, as the rest of a message line.
-QString reasonText(QString text)
+QString wording(QString text)
 {
     text = text.trimmed();
     while (text.endsWith(QLatin1Char('.')))
@@ -37,8 +40,39 @@ MqttClient::~MqttClient()
     mosquitto_lib_cleanup();
 }
 
+QString MqttClient::clashReason(const QString &clientId)
+{
+    return QStringLiteral("another client uses the id %1; give each gateway its own --client-id")
+        .arg(clientId);
+}
+
+QString MqttClient::reasonText(int reason)
+{
+    switch (reason) {
+    case MQTT_RC_NOT_AUTHORIZED:
+        return QStringLiteral("not authorised");
+    case MQTT_RC_BAD_USERNAME_OR_PASSWORD:
+        return QStringLiteral("bad user name or password");
+    case MQTT_RC_TOPIC_NAME_INVALID:
+        return QStringLiteral("topic name invalid");
+    case MQTT_RC_PACKET_TOO_LARGE:
+        return QStringLiteral("packet too large");
+    case MQTT_RC_QUOTA_EXCEEDED:
+        return QStringLiteral("quota exceeded");
+    case MQTT_RC_PAYLOAD_FORMAT_INVALID:
+        return QStringLiteral("payload format invalid");
+    case MQTT_RC_RETAIN_NOT_SUPPORTED:
+        return QStringLiteral("retained messages not supported");
+    case MQTT_RC_QOS_NOT_SUPPORTED:
+        return QStringLiteral("QoS not supported");
+    default:
+        return wording(QString::fromUtf8(mosquitto_reason_string(reason)));
+    }
+}
+
 bool MqttClient::setUp(const MqttOptions &options, QString *error)
 {
+    clientId = options.clientId;
     mosq = mosquitto_new(options.clientId.toUtf8().constData(), true, this);
     if (!mosq) {
         *error = QStringLiteral("cannot set up an MQTT client: %1").arg(strerror(errno));
@@ -46,23 +80,33 @@ bool MqttClient::setUp(const MqttOptions &options, QString *error)
     }
     // The network thread runs the loop; publishing from here only queues and wakes it.
     mosquitto_threaded_set(mosq, true);
+    mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
     // Every callback but the log comes from the network thread and is handed on to this one.
-    mosquitto_connect_callback_set(mosq, [](mosquitto *, void *self, int rc) {
-        auto *client = static_cast<MqttClient *>(self);
-        client->connackCode = rc;
-        if (rc == 0) {
-            client->reached = true;
-            QMetaObject::invokeMethod(client, &MqttClient::connected, Qt::QueuedConnection);
-        }
-    });
-    mosquitto_disconnect_callback_set(mosq, [](mosquitto *, void *self, int) {
-        static_cast<MqttClient *>(self)->lastErrno = errno;
-    });
-    mosquitto_publish_callback_set(mosq, [](mosquitto *, void *self, int mid) {
-        auto *client = static_cast<MqttClient *>(self);
-        QMetaObject::invokeMethod(
-            client, [client, mid] { emit client->published(mid, 0); }, Qt::QueuedConnection);
-    });
+    mosquitto_connect_v5_callback_set(
+        mosq, [](mosquitto *, void *self, int rc, int, const mosquitto_property *) {
+            auto *client = static_cast<MqttClient *>(self);
+            client->connackCode = rc;
+            client->answered = true;
+            if (rc == 0) {
+                client->reached = true;
+                QMetaObject::invokeMethod(client, &MqttClient::connected, Qt::QueuedConnection);
+            }
+        });
+    mosquitto_disconnect_v5_callback_set(
+        mosq, [](mosquitto *, void *self, int rc, const mosquitto_property *) {
+            auto *client = static_cast<MqttClient *>(self);
+            client->lastErrno = errno;
+            // The library's own results are small numbers; the broker's reasons start at 0x80.
+            if (rc >= MQTT_RC_UNSPECIFIED)
+                client->disconnectReason = rc;
+        });
+    mosquitto_publish_v5_callback_set(
+        mosq, [](mosquitto *, void *self, int mid, int reason, const mosquitto_property *) {
+            auto *client = static_cast<MqttClient *>(self);
+            QMetaObject::invokeMethod(
+                client, [client, mid, reason] { emit client->published(mid, reason); },
+                Qt::QueuedConnection);
+        });
     // The library's lines never reach stderr; its first error in an attempt (a TLS failure)
     // becomes the reason of the one line reported. Errors come only from the network thread.
     mosquitto_log_callback_set(mosq, [](mosquitto *, void *self, int level, const char *text) {
@@ -94,7 +138,7 @@ bool MqttClient::setUp(const MqttOptions &options, QString *error)
                                [](char *, int, int, void *) { return 0; });
     }
     if (rc != MOSQ_ERR_SUCCESS) {
-        *error = reasonText(QString::fromUtf8(mosquitto_strerror(rc)));
+        *error = wording(QString::fromUtf8(mosquitto_strerror(rc)));
         return false;
     }
     return true;
@@ -102,9 +146,10 @@ bool MqttClient::setUp(const MqttOptions &options, QString *error)
 
 int MqttClient::connectAsync(const QByteArray &host, int port)
 {
-    connackCode = lastErrno = 0;
+    connackCode = disconnectReason = lastErrno = 0;
     libraryError.clear();
-    reached = false;
+    reached = answered = timedOut = false;
+    attemptStart = std::chrono::steady_clock::now();
     // The host name lookup, the TCP connection and the TLS handshake happen here.
     const int rc = mosquitto_connect_async(mosq, host.constData(), port, KeepAliveSecs);
     if (rc == MOSQ_ERR_ERRNO)
@@ -114,23 +159,46 @@ int MqttClient::connectAsync(const QByteArray &host, int port)
 
 int MqttClient::loop()
 {
-    return mosquitto_loop(mosq, LoopMsecs, 1);
+    const int rc = mosquitto_loop(mosq, LoopMsecs, 1);
+    // An older broker answers MQTT 5 with a 3.1.1 refusal of the protocol: ask again in its own.
+    if (rc != MOSQ_ERR_SUCCESS && connackCode == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION
+        && !oldProtocol) {
+        oldProtocol = true;
+        mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+        connackCode = 0;
+        attemptStart = std::chrono::steady_clock::now();
+        return mosquitto_reconnect_async(mosq);
+    }
+    if (rc == MOSQ_ERR_SUCCESS && !answered
+        && std::chrono::steady_clock::now() - attemptStart > std::chrono::seconds(AnswerSecs)) {
+        timedOut = true;
+        return MOSQ_ERR_TIMEOUT;
+    }
+    return rc;
 }
 
 QString MqttClient::failureReason(int rc) const
 {
     if (connackCode > 0)
         return QStringLiteral("the broker refused the connection: ")
-            + reasonText(QString::fromUtf8(mosquitto_connack_string(connackCode)).section(':', 1));
+            + (oldProtocol ? wording(
+                   QString::fromUtf8(mosquitto_connack_string(connackCode)).section(':', 1))
+                           : reasonText(connackCode));
+    if (disconnectReason == MQTT_RC_SESSION_TAKEN_OVER)
+        return clashReason(clientId);
+    if (disconnectReason != 0)
+        return QStringLiteral("the broker closed the connection: ") + reasonText(disconnectReason);
+    if (timedOut)
+        return QStringLiteral("no answer from the broker within %1 s").arg(AnswerSecs);
     if (rc == MOSQ_ERR_EAI)
         return QStringLiteral("host name not found");
     if (!libraryError.isEmpty())
-        return QStringLiteral("TLS: ") + reasonText(libraryError);
+        return QStringLiteral("TLS: ") + wording(libraryError);
     if (rc == MOSQ_ERR_ERRNO && lastErrno != 0)
-        return reasonText(QString::fromLocal8Bit(strerror(lastErrno)));
+        return wording(QString::fromLocal8Bit(strerror(lastErrno)));
     if (reached)
         return QStringLiteral("connection lost");
-    return reasonText(QString::fromUtf8(mosquitto_strerror(rc)));
+    return wording(QString::fromUtf8(mosquitto_strerror(rc)));
 }
 
 int MqttClient::publish(const QString &topic, const QByteArray &payload, int qos, bool retain,

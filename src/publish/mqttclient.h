@@ -7,11 +7,16 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
+#include <chrono>
+
 struct mosquitto;
 
 // libmosquitto's client: set up from the options in one place, its callbacks handed on to the
 // thread this object lives in, and the reason a connection attempt failed worded for a person.
-// The network thread connects and runs its loop; this object's thread publishes.
+// The network thread connects and runs its loop; this object's thread publishes. It speaks MQTT 5,
+// whose acknowledgements say when the broker refused a message, and 3.1.1 to a broker that
+// speaks nothing newer.
 class MqttClient : public QObject
 {
     Q_OBJECT
@@ -32,6 +37,12 @@ public:
     QString failureReason(int rc) const;
     // The broker accepted this attempt's connection.
     bool wasReached() const { return reached; }
+    // The broker speaks only MQTT 3.1.1, whose acknowledgements carry no refusal.
+    bool speaksOnlyOldProtocol() const { return oldProtocol; }
+    // The reason of a connection taken over by another client with the same id.
+    static QString clashReason(const QString &clientId);
+    // An MQTT 5 reason code of a refusal (0x80 and over), as the rest of a message line.
+    static QString reasonText(int reason);
 
     // libmosquitto's result; *mid is the message's id for published().
     int publish(const QString &topic, const QByteArray &payload, int qos, bool retain, int *mid);
@@ -39,16 +50,23 @@ public:
 
 signals:
     void connected();
-    // The broker acknowledged the message (QoS 1), or it was written (QoS 0).
+    // The broker acknowledged the message (QoS 1), or it was written (QoS 0); reason is 0, or
+    // why the broker refused it (MQTT 5 only).
     void published(int mid, int reason);
 
 private:
     mosquitto *mosq = nullptr;
+    QString clientId;
     // The network thread's own: what the current attempt went through.
     int connackCode = 0;
+    int disconnectReason = 0; // sent by the broker (MQTT 5)
     int lastErrno = 0;
     QString libraryError;
     bool reached = false;
+    bool answered = false;
+    bool timedOut = false;
+    std::chrono::steady_clock::time_point attemptStart;
+    std::atomic<bool> oldProtocol{false};
 };
 
 #endif // MQTTCLIENT_H

@@ -5,6 +5,9 @@
 #include <QRegularExpression>
 #include <QUrl>
 
+#include <mosquitto.h>
+#include <mqtt_protocol.h>
+
 #include <algorithm>
 #include <cmath>
 #include <utility>
@@ -16,6 +19,13 @@ constexpr int StopMsecs = 1500;
 constexpr double MinDrainRate = 20;
 // What may go out at once after a pause: a few of the units' readings polled together.
 constexpr double BurstSecs = 0.25;
+// A connection that lasts this long ends a failure: its reason is reported again if it recurs.
+constexpr int SteadyMsecs = 10000;
+// Readings the broker refused are tried again after this, doubled while it keeps refusing.
+constexpr int FirstRetryMsecs = 5000;
+constexpr int LastRetryMsecs = 300000;
+// The broker's reason codes from this one up are refusals.
+constexpr int FirstRefusal = 0x80;
 
 bool isLoopback(const QString &host)
 {
@@ -73,6 +83,15 @@ MqttPublisher::MqttPublisher(const Options &options, QObject *parent)
     stopTimer.setSingleShot(true);
     connect(&stopTimer, &QTimer::timeout, this, &MqttPublisher::finish);
     connect(&spool, &Spool::notice, this, &MqttPublisher::notice);
+    steadyTimer.setSingleShot(true);
+    steadyTimer.setInterval(SteadyMsecs);
+    connect(&steadyTimer, &QTimer::timeout, this, [this] {
+        if (!failure.isEmpty() && !recoveryNoted)
+            emit notice(QStringLiteral("broker %1: connected again").arg(address));
+        failure.clear();
+    });
+    retryTimer.setSingleShot(true);
+    connect(&retryTimer, &QTimer::timeout, this, &MqttPublisher::retryRefused);
     connect(&client, &MqttClient::connected, this, &MqttPublisher::onConnected);
     connect(&client, &MqttClient::published, this, &MqttPublisher::onPublished);
     connect(&network, &NetworkThread::connectionEnded, this, &MqttPublisher::onConnectionEnded);
@@ -108,38 +127,100 @@ bool MqttPublisher::start(QString *error)
 void MqttPublisher::onConnected()
 {
     connected = true;
-    if (!failure.isEmpty()) {
+    steadyTimer.start();
+    // A connection taken over is likely taken again soon: it is not news until it lasts.
+    if (!failure.isEmpty() && !recoveryNoted
+        && failure != MqttClient::clashReason(options.clientId)) {
         emit notice(QStringLiteral("broker %1: connected again").arg(address));
-        failure.clear();
+        recoveryNoted = true;
     }
+    if (client.speaksOnlyOldProtocol() && !oldProtocolNoted) {
+        emit notice(QStringLiteral("broker %1 speaks only MQTT 3.1.1: readings it refuses cannot "
+                                   "be told from delivered ones")
+                        .arg(address));
+        oldProtocolNoted = true;
+    }
+    // The library sends again what it holds of the last connection; the rest goes now.
     for (const auto &value : std::as_const(retained))
-        sendRetained(value.first, value.second);
+        if (!window.retainedInFlight(value.first))
+            sendRetained(value.first, value.second);
+    window.retry();
     sendNext();
 }
 
 void MqttPublisher::onConnectionEnded(const QString &reason)
 {
     connected = false;
+    steadyTimer.stop();
     window.connectionEnded();
     if (stopping) {
         disconnectWhenDone();
         return;
     }
+    // A broker that drops each connection at once gets one line, not one per reconnection.
     if (reason != failure) {
         emit notice(QStringLiteral("broker %1: %2; retrying").arg(address, reason));
         failure = reason;
+        recoveryNoted = false;
     }
 }
 
-void MqttPublisher::onPublished(int mid)
+void MqttPublisher::onPublished(int mid, int reason)
 {
-    quint64 reading = 0;
-    if (window.acknowledge(mid, &reading)) {
-        spool.acknowledge(reading);
+    const DeliveryWindow::Acknowledged message = window.acknowledge(mid);
+    const bool refused = reason >= FirstRefusal;
+    if (message.isReading) {
+        if (refused) {
+            // It stays in the spool and is tried again later, not at once.
+            window.refused(message.readingId);
+            Spool::Message reading;
+            noteRefusal(spool.next(message.readingId, &reading) && reading.id == message.readingId
+                            ? reading.topic
+                            : QString(),
+                        reason);
+            if (!retryTimer.isActive()) {
+                retryMsecs =
+                    std::min(retryMsecs ? 2 * retryMsecs : FirstRetryMsecs, LastRetryMsecs);
+                retryTimer.start(retryMsecs);
+            }
+        } else {
+            spool.acknowledge(message.readingId);
+            if (message.wasRetried) {
+                // The broker's mind changed: a later refusal is news again.
+                refusals.clear();
+                retryMsecs = 0;
+            }
+        }
         sendNext();
+    } else if (!message.retainedTopic.isEmpty()) {
+        if (refused)
+            noteRefusal(QStringLiteral("the retained value of ") + message.retainedTopic, reason);
+        if (retainedDue.remove(message.retainedTopic) && connected) {
+            const auto latest =
+                std::find_if(retained.cbegin(), retained.cend(), [&message](const auto &value) {
+                    return value.first == message.retainedTopic;
+                });
+            sendRetained(latest->first, latest->second);
+        }
     }
     if (stopping)
         disconnectWhenDone();
+}
+
+void MqttPublisher::noteRefusal(const QString &what, int reason)
+{
+    const auto known = refusals.constFind(what);
+    if (known != refusals.constEnd() && known.value() == reason)
+        return;
+    refusals.insert(what, reason);
+    emit notice(QStringLiteral("broker %1 refused %2: %3; kept to try again")
+                    .arg(address, what, MqttClient::reasonText(reason)));
+}
+
+void MqttPublisher::retryRefused()
+{
+    window.retry();
+    sendNext();
 }
 
 void MqttPublisher::publishState(const QString &topic, const QByteArray &payload)
@@ -172,15 +253,21 @@ void MqttPublisher::publishRetained(const QString &topic, const QByteArray &payl
         known->second = payload;
     else
         retained.append({topic, payload});
-    if (connected)
+    // One message per topic in flight: the latest payload follows once it is acknowledged.
+    if (window.retainedInFlight(topic))
+        retainedDue.insert(topic);
+    else if (connected)
         sendRetained(topic, payload);
 }
 
 void MqttPublisher::sendRetained(const QString &topic, const QByteArray &payload)
 {
     int mid = 0;
-    if (window.taken(client.publish(topic, payload, 1, true, &mid), 1))
-        window.retainedSent(mid);
+    const int rc = client.publish(topic, payload, 1, true, &mid);
+    if (window.taken(rc, 1))
+        window.retainedSent(mid, topic);
+    else if (rc == MOSQ_ERR_OVERSIZE_PACKET)
+        noteRefusal(QStringLiteral("the retained value of ") + topic, MQTT_RC_PACKET_TOO_LARGE);
 }
 
 // The spool cannot take the reading: it goes to the broker as it is, once, and may overtake older

@@ -9,8 +9,10 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QPair>
+#include <QSet>
 #include <QString>
 #include <QTimer>
 #include <QVector>
@@ -65,7 +67,9 @@ signals:
 private:
     void onConnected();
     void onConnectionEnded(const QString &reason);
-    void onPublished(int mid);
+    void onPublished(int mid, int reason);
+    void noteRefusal(const QString &what, int reason);
+    void retryRefused();
     void sendNext();
     void sendUnspooled(const QString &topic, const QByteArray &payload, const QString &error);
     bool takeToken();
@@ -94,8 +98,15 @@ private:
     qint64 tokensAt = 0; // nanoseconds on the clock
     QElapsedTimer clock;
     QTimer paceTimer;
-    QString failure; // the reason last reported, until connected again
+    QString failure; // the reason last reported, until a connection lasts
+    bool recoveryNoted = false;
+    QTimer steadyTimer;
+    bool oldProtocolNoted = false;
+    QHash<QString, int> refusals; // the reason last reported per refused topic
+    QTimer retryTimer; // of refused readings
+    int retryMsecs = 0;
     QVector<QPair<QString, QByteArray>> retained;
+    QSet<QString> retainedDue; // topics whose latest payload waits for the one in flight
     QTimer stopTimer;
 };
 
