@@ -373,7 +373,8 @@ void TestMqttPublisher::connectionErrors()
             acceptedAt << clock.elapsed();
             QTcpSocket *connection = listener.nextPendingConnection();
             QVERIFY(connection->waitForReadyRead(WaitMsecs));
-            connection->write(QByteArray::fromHex("20020000"));
+            // CONNACK as MQTT 5 words it: accepted, no session, no properties.
+            connection->write(QByteArray::fromHex("2003000000"));
             QVERIFY(connection->waitForBytesWritten(WaitMsecs));
             delete connection;
         }
