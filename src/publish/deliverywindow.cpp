@@ -65,6 +65,8 @@ void DeliveryWindow::refused(quint64 readingId)
 {
     refusedReadings.insert(readingId);
     retrying = false;
+    // Refused before it was handed on: the next one goes.
+    next = std::max(next, readingId + 1);
 }
 
 void DeliveryWindow::connectionEnded()

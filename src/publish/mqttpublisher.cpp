@@ -171,18 +171,12 @@ void MqttPublisher::onPublished(int mid, int reason)
     const bool refused = reason >= FirstRefusal;
     if (message.isReading) {
         if (refused) {
-            // It stays in the spool and is tried again later, not at once.
-            window.refused(message.readingId);
             Spool::Message reading;
-            noteRefusal(spool.next(message.readingId, &reading) && reading.id == message.readingId
-                            ? reading.topic
-                            : QString(),
-                        reason);
-            if (!retryTimer.isActive()) {
-                retryMsecs =
-                    std::min(retryMsecs ? 2 * retryMsecs : FirstRetryMsecs, LastRetryMsecs);
-                retryTimer.start(retryMsecs);
-            }
+            refuse(message.readingId,
+                   spool.next(message.readingId, &reading) && reading.id == message.readingId
+                       ? reading.topic
+                       : QString(),
+                   reason);
         } else {
             spool.acknowledge(message.readingId);
             if (message.wasRetried) {
@@ -205,6 +199,17 @@ void MqttPublisher::onPublished(int mid, int reason)
     }
     if (stopping)
         disconnectWhenDone();
+}
+
+// The reading stays in the spool and is tried again later, not at once.
+void MqttPublisher::refuse(quint64 readingId, const QString &topic, int reason)
+{
+    window.refused(readingId);
+    noteRefusal(topic, reason);
+    if (!retryTimer.isActive()) {
+        retryMsecs = std::min(retryMsecs ? 2 * retryMsecs : FirstRetryMsecs, LastRetryMsecs);
+        retryTimer.start(retryMsecs);
+    }
 }
 
 void MqttPublisher::noteRefusal(const QString &what, int reason)
@@ -315,8 +320,14 @@ void MqttPublisher::sendNext()
     while (connected && !stopping && window.hasRoom() && spool.next(window.nextReading(), &reading)
            && takeToken()) {
         int mid = 0;
-        if (!window.taken(client.publish(reading.topic, reading.payload, options.qos, false, &mid),
-                          options.qos))
+        const int rc = client.publish(reading.topic, reading.payload, options.qos, false, &mid);
+        // Larger than the broker said it takes: refused as if it had answered so, and the
+        // readings behind it go on.
+        if (rc == MOSQ_ERR_OVERSIZE_PACKET) {
+            refuse(reading.id, reading.topic, MQTT_RC_PACKET_TOO_LARGE);
+            continue;
+        }
+        if (!window.taken(rc, options.qos))
             return;
         window.readingSent(mid, reading.id);
     }

@@ -68,6 +68,7 @@ private:
     void onConnected();
     void onConnectionEnded(const QString &reason);
     void onPublished(int mid, int reason);
+    void refuse(quint64 readingId, const QString &topic, int reason);
     void noteRefusal(const QString &what, int reason);
     void retryRefused();
     void sendNext();
