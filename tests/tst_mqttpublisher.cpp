@@ -308,6 +308,9 @@ void TestMqttPublisher::connectionErrors_data()
         << "stopped at once" << QStringList{plain, "bridge=" + Bridge} << "";
     QTest::newRow("broker silent")
         << "silent" << QStringList{plain} << "no answer from the broker within 10 s";
+    QTest::newRow("same id twice")
+        << "clash" << QStringList{plain, "bridge=" + Bridge}
+        << "another client uses the id corvane-test; give each gateway its own --client-id";
 }
 
 // A failure is one line on stderr, however often the publisher tries again; over TLS nothing
@@ -381,6 +384,21 @@ void TestMqttPublisher::connectionErrors()
         // Tried again after 1 s, then 2: such a connection does not start the delays again.
         QVERIFY2(acceptedAt.at(2) - acceptedAt.at(1) >= 1900,
                  qPrintable(QString::number(acceptedAt.at(2) - acceptedAt.at(1))));
+    } else if (setup == "clash") {
+        // Each takes the session from the other in turn; the broker says nothing of why.
+        Publisher other;
+        QVERIFY(other.start({arguments.first(), spool.filePath("other"), arguments.last()}));
+        const auto named = [&](Publisher &gateway) {
+            return gateway.errors()
+                .filter(QStringLiteral("broker 127.0.0.1:%1: %2").arg(port).arg(line))
+                .size();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(named(publisher) + named(other) > 0, WaitMsecs);
+        // Once, however often the session is taken again.
+        const int taken = broker.log().count("already connected");
+        QTRY_VERIFY_WITH_TIMEOUT(broker.log().count("already connected") >= taken + 2, WaitMsecs);
+        QVERIFY2(named(publisher) <= 1 && named(other) <= 1,
+                 qPrintable((publisher.errors() + other.errors()).join('\n')));
     } else if (line.isEmpty()) {
         // Stopped at once, it waits for nothing of the broker.
         if (setup != "stopped at once")
@@ -405,10 +423,11 @@ void TestMqttPublisher::connectionErrors()
                 .arg(Bridge))));
     const QStringList errors = publisher.errors();
     // Each acceptance is said as a recovery, each closing as a failure.
-    if (setup != "closing")
+    if (setup != "closing" && setup != "clash")
         QCOMPARE(errors.size(), line.isEmpty() ? 0 : 1);
     const QString expected = QStringLiteral("broker 127.0.0.1:%1: %2").arg(port).arg(line);
-    QVERIFY2(line.isEmpty() || errors.first().startsWith(expected), qPrintable(errors.join('\n')));
+    QVERIFY2(line.isEmpty() || setup == "clash" || errors.first().startsWith(expected),
+             qPrintable(errors.join('\n')));
 }
 
 void TestMqttPublisher::refusals_data()

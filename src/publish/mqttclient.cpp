@@ -5,7 +5,10 @@
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
 
+#include <QRandomGenerator>
+
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -14,6 +17,16 @@ constexpr int KeepAliveSecs = 30;
 constexpr int LoopMsecs = 250;
 // A listener that takes the connection and never answers would otherwise hold it for good.
 constexpr int AnswerSecs = 10;
+// The user property that marks what a process leaves on the bridge topic.
+constexpr char MarkName[] = "corvane-process";
+
+mosquitto_property *marked(const QByteArray &mark)
+{
+    mosquitto_property *properties = nullptr;
+    mosquitto_property_add_string_pair(&properties, MQTT_PROP_USER_PROPERTY, MarkName,
+                                       mark.constData());
+    return properties;
+}
 
 // A reason as the library or the system words it, as the rest of a message line.
 QString wording(QString text)
@@ -73,6 +86,8 @@ QString MqttClient::reasonText(int reason)
 bool MqttClient::setUp(const MqttOptions &options, QString *error)
 {
     clientId = options.clientId;
+    bridgeTopic = options.bridgeTopic.toUtf8();
+    mark = QByteArray::number(QRandomGenerator::global()->generate64(), 16);
     mosq = mosquitto_new(options.clientId.toUtf8().constData(), true, this);
     if (!mosq) {
         *error = QStringLiteral("cannot set up an MQTT client: %1").arg(strerror(errno));
@@ -89,6 +104,9 @@ bool MqttClient::setUp(const MqttOptions &options, QString *error)
             client->answered = true;
             if (rc == 0) {
                 client->reached = true;
+                // Before anything is published: the broker sends what the topic holds first.
+                if (!client->bridgeTopic.isEmpty() && !client->oldProtocol)
+                    mosquitto_subscribe(client->mosq, nullptr, client->bridgeTopic.constData(), 1);
                 QMetaObject::invokeMethod(client, &MqttClient::connected, Qt::QueuedConnection);
             }
         });
@@ -107,6 +125,34 @@ bool MqttClient::setUp(const MqttOptions &options, QString *error)
                 client, [client, mid, reason] { emit client->published(mid, reason); },
                 Qt::QueuedConnection);
         });
+    // Only a retained value is what the topic held: our own "online" comes back live too.
+    mosquitto_message_v5_callback_set(
+        mosq,
+        [](mosquitto *, void *self, const mosquitto_message *message,
+           const mosquitto_property *properties) {
+            auto *client = static_cast<MqttClient *>(self);
+            if (!message->retain || client->bridgeTopic != message->topic)
+                return;
+            // A value without a mark is someone's by hand, or from MQTT 3.1.1: it tells nothing.
+            QByteArray found;
+            char *name = nullptr;
+            char *value = nullptr;
+            bool skip = false;
+            for (const mosquitto_property *property = properties;
+                 (property = mosquitto_property_read_string_pair(property, MQTT_PROP_USER_PROPERTY,
+                                                                 &name, &value, skip));
+                 skip = true) {
+                if (qstrcmp(name, MarkName) == 0)
+                    found = value;
+                free(name);
+                free(value);
+            }
+            if (found.isEmpty())
+                return;
+            const bool ours = found == client->mark;
+            QMetaObject::invokeMethod(
+                client, [client, ours] { emit client->bridgeFound(ours); }, Qt::QueuedConnection);
+        });
     // The library's lines never reach stderr; its first error in an attempt (a TLS failure)
     // becomes the reason of the one line reported. Errors come only from the network thread.
     mosquitto_log_callback_set(mosq, [](mosquitto *, void *self, int level, const char *text) {
@@ -120,9 +166,13 @@ bool MqttClient::setUp(const MqttOptions &options, QString *error)
         rc = mosquitto_username_pw_set(
             mosq, options.username.toUtf8().constData(),
             options.password.isEmpty() ? nullptr : options.password.toUtf8().constData());
-    if (rc == MOSQ_ERR_SUCCESS && !options.bridgeTopic.isEmpty())
-        rc = mosquitto_will_set(mosq, options.bridgeTopic.toUtf8().constData(),
-                                Topics::Offline.size(), Topics::Offline.constData(), 1, true);
+    if (rc == MOSQ_ERR_SUCCESS && !options.bridgeTopic.isEmpty()) {
+        mosquitto_property *properties = marked(mark);
+        rc = mosquitto_will_set_v5(mosq, bridgeTopic.constData(), Topics::Offline.size(),
+                                   Topics::Offline.constData(), 1, true, properties);
+        if (rc != MOSQ_ERR_SUCCESS)
+            mosquitto_property_free_all(&properties);
+    }
     if (rc == MOSQ_ERR_SUCCESS && options.tls) {
         // Without --cafile the system's store: OpenSSL's default paths and Debian's directory.
         const QByteArray caFile = options.caFile.toLocal8Bit();
@@ -204,8 +254,13 @@ QString MqttClient::failureReason(int rc) const
 int MqttClient::publish(const QString &topic, const QByteArray &payload, int qos, bool retain,
                         int *mid)
 {
-    return mosquitto_publish(mosq, mid, topic.toUtf8().constData(), payload.size(),
-                             payload.constData(), qos, retain);
+    const QByteArray name = topic.toUtf8();
+    mosquitto_property *properties =
+        retain && name == bridgeTopic && !oldProtocol ? marked(mark) : nullptr;
+    const int rc = mosquitto_publish_v5(mosq, mid, name.constData(), payload.size(),
+                                        payload.constData(), qos, retain, properties);
+    mosquitto_property_free_all(&properties);
+    return rc;
 }
 
 void MqttClient::disconnect()

@@ -16,7 +16,9 @@ struct mosquitto;
 // thread this object lives in, and the reason a connection attempt failed worded for a person.
 // The network thread connects and runs its loop; this object's thread publishes. It speaks MQTT 5,
 // whose acknowledgements say when the broker refused a message, and 3.1.1 to a broker that
-// speaks nothing newer.
+// speaks nothing newer. Under MQTT 5 what it leaves on the bridge topic carries a mark of this
+// process, and each connection reads what is there before it says "online": another client with
+// the same id shows by its mark, where a broker that takes the session over says nothing of why.
 class MqttClient : public QObject
 {
     Q_OBJECT
@@ -53,10 +55,15 @@ signals:
     // The broker acknowledged the message (QoS 1), or it was written (QoS 0); reason is 0, or
     // why the broker refused it (MQTT 5 only).
     void published(int mid, int reason);
+    // The bridge topic held a value of this program as a connection began: ours when this
+    // process left it (its "online", its "offline" or its last will), else another process's.
+    void bridgeFound(bool ours);
 
 private:
     mosquitto *mosq = nullptr;
     QString clientId;
+    QByteArray bridgeTopic;
+    QByteArray mark; // of this process, on what it leaves on the bridge topic
     // The network thread's own: what the current attempt went through.
     int connackCode = 0;
     int disconnectReason = 0; // sent by the broker (MQTT 5)

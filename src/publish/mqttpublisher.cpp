@@ -94,6 +94,7 @@ MqttPublisher::MqttPublisher(const Options &options, QObject *parent)
     connect(&retryTimer, &QTimer::timeout, this, &MqttPublisher::retryRefused);
     connect(&client, &MqttClient::connected, this, &MqttPublisher::onConnected);
     connect(&client, &MqttClient::published, this, &MqttPublisher::onPublished);
+    connect(&client, &MqttClient::bridgeFound, this, &MqttPublisher::onBridgeFound);
     connect(&network, &NetworkThread::connectionEnded, this, &MqttPublisher::onConnectionEnded);
     connect(&network, &NetworkThread::ended, this, &MqttPublisher::finish);
 }
@@ -210,6 +211,17 @@ void MqttPublisher::refuse(quint64 readingId, const QString &topic, int reason)
         retryMsecs = std::min(retryMsecs ? 2 * retryMsecs : FirstRetryMsecs, LastRetryMsecs);
         retryTimer.start(retryMsecs);
     }
+}
+
+// Once, another process's value is what a restart finds, left by the run before; twice in a row,
+// another process with our id takes the session from us in turn. Said once until ours is found.
+void MqttPublisher::onBridgeFound(bool ours)
+{
+    const QString clash = MqttClient::clashReason(options.clientId);
+    if (ours)
+        othersInARow = 0;
+    else if (++othersInARow == 2 && failure != clash)
+        emit notice(QStringLiteral("broker %1: %2").arg(address, clash));
 }
 
 void MqttPublisher::noteRefusal(const QString &what, int reason)

@@ -69,6 +69,7 @@ private:
     void onConnectionEnded(const QString &reason);
     void onPublished(int mid, int reason);
     void refuse(quint64 readingId, const QString &topic, int reason);
+    void onBridgeFound(bool ours);
     void noteRefusal(const QString &what, int reason);
     void retryRefused();
     void sendNext();
@@ -103,6 +104,7 @@ private:
     bool recoveryNoted = false;
     QTimer steadyTimer;
     bool oldProtocolNoted = false;
+    int othersInARow = 0; // connections that found another process's value on the bridge topic
     QHash<QString, int> refusals; // the reason last reported per refused topic
     QTimer retryTimer; // of refused readings
     int retryMsecs = 0;
