@@ -39,6 +39,8 @@ constexpr int PollMsecs = 250;
 constexpr int DrainLimitMsecs = 150000;
 // Readings written this close to publish's end may still be on their way; they are not counted.
 constexpr qint64 EndMarginNanos = 2000000000;
+// The units write their stamps out at least this often.
+constexpr qint64 FlushNanos = 1500000000;
 // The slow consumer of the drain: one message every 5 ms.
 constexpr int ConsumerMsecs = 5;
 const char MosquittoPub[] = "/usr/bin/mosquitto_pub";
@@ -291,6 +293,7 @@ struct Recovery
     double reconnectSecs = 0;
     double drainedSecs = 0;
     int gapReadings = 0;
+    double drainRate = 0; // readings a second from the reconnection until caught up
     int counted = 0;
     int missing = 0;
     qint64 duplicates = 0;
@@ -340,13 +343,16 @@ Recovery recover(const BenchRun &run, Broker &broker, Tally &tally, qint64 publi
     };
     QElapsedTimer waited;
     waited.start();
+    // Drained once publish has caught up with the units: the readings of the outage, and the
+    // live ones that queued behind them while the backlog went out at its pace.
+    qint64 caughtUp = 0;
     while (restartError.isEmpty() && !recovery.drained && waited.elapsed() < DrainLimitMsecs) {
         QThread::msleep(PollMsecs);
         tally.update();
-        const qint64 reconnected = reconnectedAt();
         // After the units' next flush their output holds every reading written until then.
-        recovery.drained = reconnected > 0 && monotonicNanos() > reconnected + 1500000000
-            && allArrived(reconnected);
+        caughtUp = monotonicNanos() - FlushNanos;
+        recovery.drained =
+            reconnectedAt() > 0 && caughtUp > reconnectedAt() && allArrived(caughtUp);
     }
     QThread::msleep(2000);
     ::kill(pid_t(publish.processId()), SIGTERM);
@@ -359,6 +365,7 @@ Recovery recover(const BenchRun &run, Broker &broker, Tally &tally, qint64 publi
     const qint64 reconnected = reconnectedAt() > 0 ? reconnectedAt() : publishStoppedAt;
     recovery.reconnectSecs = double(reconnected - restartedAt) / 1e9;
     qint64 drainedAt = reconnected;
+    int sentAfterReconnecting = 0;
     recovery.countedFrom = publishStartedAt;
     recovery.countedTo = publishStoppedAt - EndMarginNanos;
     for (auto answer = tally.written.cbegin(); answer != tally.written.cend(); ++answer) {
@@ -366,16 +373,23 @@ Recovery recover(const BenchRun &run, Broker &broker, Tally &tally, qint64 publi
             continue;
         ++recovery.counted;
         const auto arrival = tally.received.constFind(answer.key());
-        if (arrival == tally.received.constEnd())
+        if (arrival == tally.received.constEnd()) {
             ++recovery.missing;
-        if (answer.value() >= reconnected)
             continue;
-        if (answer.value() >= stoppedAt)
+        }
+        if (answer.value() >= stoppedAt && answer.value() < reconnected)
             ++recovery.gapReadings;
-        if (arrival != tally.received.constEnd())
+        if (recovery.drained && answer.value() < caughtUp)
             drainedAt = std::max(drainedAt, arrival.value());
     }
+    for (const qint64 arrival : qAsConst(tally.received)) {
+        if (arrival >= reconnected && arrival <= drainedAt)
+            ++sentAfterReconnecting;
+    }
     recovery.drainedSecs = double(drainedAt - restartedAt) / 1e9;
+    recovery.drainRate = drainedAt > reconnected
+        ? sentAfterReconnecting / (double(drainedAt - reconnected) / 1e9)
+        : 0;
     recovery.duplicates = tally.duplicates;
     return recovery;
 }
@@ -736,12 +750,10 @@ void measureDrain(BenchRun &run)
     const double drainSecs = recovery.drainedSecs - recovery.reconnectSecs;
     run.rows.append(
         {figure, "—",
-         (recovery.drained
-              ? QStringLiteral("%1 s, %2 readings a second (connected after %3 s)")
-                    .arg(number(drainSecs, 1),
-                         number(drainSecs > 0 ? recovery.gapReadings / drainSecs : 0, 0),
-                         number(recovery.reconnectSecs, 1))
-              : QStringLiteral("not drained after %1 s").arg(DrainLimitMsecs / 1000))
+         (recovery.drained ? QStringLiteral("%1 s, %2 readings a second (connected after %3 s)")
+                                 .arg(number(drainSecs, 1), number(recovery.drainRate, 0),
+                                      number(recovery.reconnectSecs, 1))
+                           : QStringLiteral("not drained after %1 s").arg(DrainLimitMsecs / 1000))
              + failure,
          QStringLiteral("%1 readings of the outage").arg(recovery.gapReadings), "—", "info",
          recovery.drained ? "info" : "MISS"});
