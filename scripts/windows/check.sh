@@ -461,8 +461,9 @@ wine_check() {
     wait_for 100 grep -q 'running' "$scratch/mosquitto.log" || fail "mosquitto did not start"
     mosquitto_sub -p "$mqtt_port" -v -t 'corvane/#' -t 'homeassistant/#' >"$scratch/mqtt.txt" 2>&1 &
     pids+=($!)
-    wine "$cli" publish --broker "mqtt://127.0.0.1:$mqtt_port" --port COM1=wine --client-id wine \
-        --spool "$(windows_path "$scratch")\\spool" </dev/null >"$scratch/publish.log" 2>&1 &
+    local gateway=(publish --broker "mqtt://127.0.0.1:$mqtt_port" --port COM1=wine --client-id wine
+        --spool "$(windows_path "$scratch")\\spool")
+    wine "$cli" "${gateway[@]}" </dev/null >"$scratch/publish.log" 2>&1 &
     publisher=$!
     published() {
         [ "$(grep -c '^homeassistant/sensor/corvane_wine/[a-z_]*/config {' "$scratch/mqtt.txt")" -eq 4 ] &&
@@ -470,10 +471,24 @@ wine_check() {
             grep -q '^corvane/wine/state {"time":' "$scratch/mqtt.txt"
     }
     wait_for 600 published || fail "corvane-cli.exe publish: no discovery configs, bridge availability or readings at the broker"
+    # The spool's lock: a second gateway on it is refused while the first lives, and the system
+    # lets go of it when the first is killed.
+    local status=0
+    run_console "$cli" "${gateway[@]}" || status=$?
+    [ "$status" -eq 6 ] && grep -q 'in use by another corvane-cli' "$scratch/cli.log" ||
+        fail "corvane-cli.exe publish: a second gateway on the same spool ended with $status: $(tail -n 1 "$scratch/cli.log")"
     { kill -KILL "$publisher" && wait "$publisher"; } 2>/dev/null || true
     wait_for 300 grep -q '^corvane/bridge/wine/availability offline$' "$scratch/mqtt.txt" ||
         fail "corvane-cli.exe publish killed: the bridge did not go offline"
-    echo "corvane-cli.exe publish: 4 discovery configs, the bridge online, $(grep -c '^corvane/wine/state' "$scratch/mqtt.txt") readings; killed, the bridge offline"
+    wine "$cli" "${gateway[@]}" </dev/null >>"$scratch/publish.log" 2>&1 &
+    publisher=$!
+    online_again() {
+        [ "$(grep -c '^corvane/bridge/wine/availability online$' "$scratch/mqtt.txt")" -ge 2 ]
+    }
+    wait_for 600 online_again ||
+        fail "corvane-cli.exe publish started again on the spool of a killed one: the bridge did not come online: $(tail -n 1 "$scratch/publish.log")"
+    { kill -KILL "$publisher" && wait "$publisher"; } 2>/dev/null || true
+    echo "corvane-cli.exe publish: 4 discovery configs, the bridge online, $(grep -c '^corvane/wine/state' "$scratch/mqtt.txt") readings; a second gateway on its spool refused (exit 6); killed, the bridge offline; started again on the same spool"
     timeout 60 wine "$cli" read --port COM1 --format csv </dev/null >"$scratch/cli-out.log" 2>>"$scratch/cli.log" &
     local reader=$! status=0
     wait_for 100 grep -q '^[0-9]' "$scratch/cli-out.log" || fail "corvane-cli.exe read wrote no row"
