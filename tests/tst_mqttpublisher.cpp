@@ -422,8 +422,11 @@ void TestMqttPublisher::connectionErrors()
             QStringLiteral(R"(Received PUBLISH from corvane-test .*'%1', \.\.\. \(7 bytes\))")
                 .arg(Bridge))));
     const QStringList errors = publisher.errors();
-    // Each acceptance is said as a recovery, each closing as a failure.
-    if (setup != "closing" && setup != "clash")
+    // A broker that closes each connection it accepts is one failure and one recovery in all,
+    // however often it is tried again.
+    if (setup == "closing")
+        QVERIFY2(errors.size() <= 2, qPrintable(errors.join('\n')));
+    else if (setup != "clash")
         QCOMPARE(errors.size(), line.isEmpty() ? 0 : 1);
     const QString expected = QStringLiteral("broker 127.0.0.1:%1: %2").arg(port).arg(line);
     QVERIFY2(line.isEmpty() || setup == "clash" || errors.first().startsWith(expected),
