@@ -151,36 +151,50 @@ void TestAlarms::followsTheValues()
 
 void TestAlarms::refusesLimits_data()
 {
-    QTest::addColumn<int>("channel");
+    QTest::addColumn<int>("row"); // a channel or the link
     QTest::addColumn<QVariant>("low");
     QTest::addColumn<QVariant>("high");
     QTest::addColumn<int>("hysteresis");
-    QTest::addColumn<QString>("refusal");
+    QTest::addColumn<int>("delay");
+    QTest::addColumn<QString>("refusal"); // "field: reason", the field the dialog focuses
 
+    const int link = AlarmChannel::Link;
     const QVariant none;
-    QTest::newRow("kept") << 0 << QVariant(-100) << QVariant(300) << 5 << "";
-    QTest::newRow("one limit takes any hysteresis") << 0 << none << QVariant(300) << 900 << "";
-    QTest::newRow("low not below high") << 0 << QVariant(300) << QVariant(300) << 5
-                                        << "The low limit must be below the high limit.";
+    QTest::newRow("kept") << 0 << QVariant(-100) << QVariant(300) << 5 << 10 << "";
+    QTest::newRow("one limit takes any hysteresis")
+        << 0 << none << QVariant(300) << 900 << 10 << "";
+    QTest::newRow("low not below high")
+        << 0 << QVariant(300) << QVariant(300) << 5 << 10 << "high: 下限必须低于上限";
     QTest::newRow("negative hysteresis")
-        << 0 << QVariant(0) << QVariant(300) << -1 << "The hysteresis cannot be negative.";
+        << 0 << QVariant(0) << QVariant(300) << -1 << 10 << "hysteresis: 回差不能为负数";
     QTest::newRow("hysteresis as wide as the span")
-        << 0 << QVariant(0) << QVariant(10) << 10
-        << "The hysteresis must be smaller than the span between the limits.";
+        << 0 << QVariant(0) << QVariant(10) << 10 << 10 << "hysteresis: 回差必须小于上限与下限之差";
     QTest::newRow("outside the calibration's range")
-        << int(SensorProtocol::Humidity) << QVariant(-1) << none << 5
-        << "A limit lies outside the channel's range, 0.0 to 6553.5.";
+        << int(SensorProtocol::Humidity) << QVariant(-1) << none << 5 << 10
+        << "low: 超出范围 0.0 至 6553.5";
+    QTest::newRow("switched on without a limit")
+        << 0 << none << none << 5 << 10 << "low: 启用时至少要设下限或上限";
+    QTest::newRow("a delay beyond a day")
+        << 0 << none << QVariant(300) << 5 << 86401 << "delay: 延时须为 0 至 86400 的整数秒";
+    QTest::newRow("the link needs no limit") << link << none << none << 5 << 0 << "";
+    QTest::newRow("the link's negative delay")
+        << link << none << none << 5 << -1 << "delay: 延时须为 0 至 86400 的整数秒";
 }
 
 void TestAlarms::refusesLimits()
 {
-    QFETCH(int, channel);
+    QFETCH(int, row);
     QFETCH(QVariant, low);
     QFETCH(QVariant, high);
     QFETCH(int, hysteresis);
+    QFETCH(int, delay);
     QFETCH(QString, refusal);
 
-    QCOMPARE(limitsOf(low, high, hysteresis, 10).refusal(channel), refusal);
+    static const char *const fields[] = {"low", "high", "hysteresis", "delay"};
+    AlarmLimits::Field field = AlarmLimits::Field::Low;
+    const QString reason = limitsOf(low, high, hysteresis, delay).refusal(row, &field);
+    QCOMPARE(reason.isEmpty() ? reason : fields[int(field)] + QStringLiteral(": ") + reason,
+             refusal);
 }
 
 QTEST_GUILESS_MAIN(TestAlarms)

@@ -1,17 +1,35 @@
 #include "alarmlimits.h"
 
-#include <QCoreApplication>
+#include "readingformat.h"
 
 namespace {
 
-QString tr(const char *text)
+// The link row comes after the measured channels, as on the alarm board.
+constexpr int LinkRow = SensorProtocol::ChannelCount;
+
+using Field = AlarmLimits::Field;
+
+QString outOfRange(SensorProtocol::Range range)
 {
-    return QCoreApplication::translate("AlarmLimits", text);
+    return QStringLiteral("超出范围 %1 至 %2")
+        .arg(ReadingFormat::tenthsText(range.lowest), ReadingFormat::tenthsText(range.highest));
 }
 
-QString tenthsText(int tenths)
+QString delayRefusal()
 {
-    return QString::number(tenths / 10.0, 'f', 1);
+    return QStringLiteral("延时须为 0 至 %1 的整数秒").arg(AlarmLimits::MaxDelaySeconds);
+}
+
+QString refused(Field concerned, const QString &reason, Field *field)
+{
+    if (field)
+        *field = concerned;
+    return reason;
+}
+
+SensorProtocol::Range rangeOf(int channel)
+{
+    return SensorProtocol::calibrationRange(SensorProtocol::Channels[channel].calibrationCommand);
 }
 
 } // namespace
@@ -23,28 +41,35 @@ AlarmLimits AlarmLimits::link()
     return limits;
 }
 
-QString AlarmLimits::refusal(SensorProtocol::Range range) const
+QString AlarmLimits::refusal(SensorProtocol::Range range, Field *field) const
 {
     const auto outside = [&range](const std::optional<int> &limit) {
         return limit && (*limit < range.lowest || *limit > range.highest);
     };
-    if (outside(low) || outside(high))
-        return tr("A limit lies outside the channel's range, %1 to %2.")
-            .arg(tenthsText(range.lowest), tenthsText(range.highest));
+    if (outside(low))
+        return refused(Field::Low, outOfRange(range), field);
+    if (outside(high))
+        return refused(Field::High, outOfRange(range), field);
+    // An alarm switched on that no value could ever raise.
+    if (enabled && !low && !high)
+        return refused(Field::Low, QStringLiteral("启用时至少要设下限或上限"), field);
     if (low && high && *low >= *high)
-        return tr("The low limit must be below the high limit.");
+        return refused(Field::High, QStringLiteral("下限必须低于上限"), field);
     if (hysteresis < 0)
-        return tr("The hysteresis cannot be negative.");
+        return refused(Field::Hysteresis, QStringLiteral("回差不能为负数"), field);
     // Otherwise no value could ever be back inside by the hysteresis, and the alarm never clears.
     if (low && high && hysteresis >= *high - *low)
-        return tr("The hysteresis must be smaller than the span between the limits.");
-    if (delaySeconds < 0)
-        return tr("The delay cannot be negative.");
+        return refused(Field::Hysteresis, QStringLiteral("回差必须小于上限与下限之差"), field);
+    if (delaySeconds < 0 || delaySeconds > MaxDelaySeconds)
+        return refused(Field::Delay, delayRefusal(), field);
     return QString();
 }
 
-QString AlarmLimits::refusal(int channel) const
+QString AlarmLimits::refusal(int row, Field *field) const
 {
-    return refusal(
-        SensorProtocol::calibrationRange(SensorProtocol::Channels[channel].calibrationCommand));
+    if (row != LinkRow)
+        return refusal(rangeOf(row), field);
+    if (delaySeconds < 0 || delaySeconds > MaxDelaySeconds)
+        return refused(Field::Delay, delayRefusal(), field);
+    return QString();
 }
