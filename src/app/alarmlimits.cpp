@@ -2,6 +2,8 @@
 
 #include "readingformat.h"
 
+#include <QSettings>
+
 namespace {
 
 // The link row comes after the measured channels, as on the alarm board.
@@ -32,6 +34,11 @@ SensorProtocol::Range rangeOf(int channel)
     return SensorProtocol::calibrationRange(SensorProtocol::Channels[channel].calibrationCommand);
 }
 
+QString settingsKey(int row, const char *value)
+{
+    return QStringLiteral("alarms/%1/%2").arg(AlarmLimits::key(row), QLatin1String(value));
+}
+
 } // namespace
 
 AlarmLimits AlarmLimits::link()
@@ -39,6 +46,12 @@ AlarmLimits AlarmLimits::link()
     AlarmLimits limits;
     limits.enabled = true;
     return limits;
+}
+
+QString AlarmLimits::key(int row)
+{
+    return row == LinkRow ? QStringLiteral("link")
+                          : QString::fromLatin1(SensorProtocol::Channels[row].name);
 }
 
 QString AlarmLimits::refusal(SensorProtocol::Range range, Field *field) const
@@ -72,4 +85,88 @@ QString AlarmLimits::refusal(int row, Field *field) const
     if (delaySeconds < 0 || delaySeconds > MaxDelaySeconds)
         return refused(Field::Delay, delayRefusal(), field);
     return QString();
+}
+
+AlarmLimits::Texts AlarmLimits::texts() const
+{
+    const auto limitText = [](const std::optional<int> &limit) {
+        return limit ? ReadingFormat::tenthsText(*limit) : QString();
+    };
+    return {enabled, limitText(low), limitText(high), ReadingFormat::tenthsText(hysteresis),
+            QString::number(delaySeconds)};
+}
+
+QString AlarmLimits::parse(int row, const Texts &texts, AlarmLimits *limits, Field *field)
+{
+    AlarmLimits parsed;
+    parsed.enabled = texts.enabled;
+    if (row != LinkRow) {
+        const quint8 command = SensorProtocol::Channels[row].calibrationCommand;
+        // Each value typed as the window's calibration takes it: a plain decimal, full stop.
+        const auto value = [command, field](const QString &text, Field concerned,
+                                            int *tenths) -> QString {
+            const SensorProtocol::CalibrationValue typed =
+                SensorProtocol::calibrationValue(text, command);
+            *tenths = typed.tenths;
+            if (typed.verdict == SensorProtocol::CalibrationValue::NotANumber)
+                return refused(concerned, QStringLiteral("不是有效的数值"), field);
+            if (typed.verdict == SensorProtocol::CalibrationValue::OutOfRange)
+                return refused(concerned, outOfRange(SensorProtocol::calibrationRange(command)),
+                               field);
+            return QString();
+        };
+        const auto limit = [&value](const QString &text, Field concerned,
+                                    std::optional<int> *kept) {
+            if (text.trimmed().isEmpty())
+                return QString();
+            int tenths = 0;
+            const QString reason = value(text, concerned, &tenths);
+            *kept = tenths;
+            return reason;
+        };
+        QString reason = limit(texts.low, Field::Low, &parsed.low);
+        if (reason.isEmpty())
+            reason = limit(texts.high, Field::High, &parsed.high);
+        if (reason.isEmpty())
+            reason = value(texts.hysteresis, Field::Hysteresis, &parsed.hysteresis);
+        if (!reason.isEmpty())
+            return reason;
+    }
+    bool whole = false;
+    parsed.delaySeconds = texts.delay.trimmed().toInt(&whole);
+    if (!whole)
+        return refused(Field::Delay, delayRefusal(), field);
+    const QString reason = parsed.refusal(row, field);
+    if (reason.isEmpty())
+        *limits = parsed;
+    return reason;
+}
+
+AlarmLimits AlarmLimits::load(int row)
+{
+    const AlarmLimits fallback = row == LinkRow ? link() : AlarmLimits();
+    const QSettings settings(QStringLiteral("Corvane"), QStringLiteral("corvane"));
+    if (!settings.contains(settingsKey(row, "enabled")))
+        return fallback;
+    const auto text = [&settings, row](const char *value) {
+        return settings.value(settingsKey(row, value)).toString();
+    };
+    AlarmLimits limits;
+    const Texts stored{settings.value(settingsKey(row, "enabled")).toBool(), text("low"),
+                       text("high"), text("hysteresis"), text("delay")};
+    return parse(row, stored, &limits).isEmpty() ? limits : fallback;
+}
+
+void AlarmLimits::save(int row) const
+{
+    QSettings settings(QStringLiteral("Corvane"), QStringLiteral("corvane"));
+    const Texts kept = texts();
+    settings.setValue(settingsKey(row, "enabled"), kept.enabled);
+    // The link row has no values; its delay is all it keeps.
+    if (row != LinkRow) {
+        settings.setValue(settingsKey(row, "low"), kept.low);
+        settings.setValue(settingsKey(row, "high"), kept.high);
+        settings.setValue(settingsKey(row, "hysteresis"), kept.hysteresis);
+    }
+    settings.setValue(settingsKey(row, "delay"), kept.delay);
 }
