@@ -45,8 +45,7 @@ AlarmLimitsDialog::AlarmLimitsDialog(const AlarmLimitsRows &limits, QWidget *par
         grid->addWidget(row.enabled, line, Enabled);
         if (index == AlarmChannel::Link) {
             auto *about = new QLabel(
-                QStringLiteral("串口打开时连续这么多秒收不到完整读数即报警，设备丢失时立即报警"));
-            about->setWordWrap(true);
+                QStringLiteral("串口打开时超过延时收不到完整读数即报警，设备丢失时立即报警"));
             grid->addWidget(about, line, Low, 1, Unit - Low + 1);
         } else {
             row.low = lineEdit(texts.low, QStringLiteral("low_") + key);
@@ -95,6 +94,8 @@ void AlarmLimitsDialog::check()
             first = fieldOf(row, field);
     }
     if (first) {
+        // Wide enough for the reasons now shown.
+        resize(size().expandedTo(sizeHint()));
         first->setFocus();
         first->selectAll();
         return;
