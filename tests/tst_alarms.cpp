@@ -99,7 +99,7 @@ void TestAlarms::followsTheValues_data()
                                        << "cleared";
     QTest::newRow("a restored alarm is owed an acknowledgement")
         << air << none << QVariant(300) << 5 << 3 << "0 restore, 1000 310, 2000 ack"
-        << "2000 acknowledged 310"
+        << "2000 acknowledged 310/300"
         << "pending";
 }
 
@@ -130,7 +130,7 @@ void TestAlarms::followsTheValues()
         } else if (what == "ack") {
             board.acknowledge(row, msecs);
         } else if (what == "restore") {
-            board.restoreUnacknowledged(row);
+            board.restoreUnacknowledged(row, high.isValid() ? high.toInt() : low.toInt());
         } else {
             SensorProtocol::Reading reading{QDateTime::fromMSecsSinceEpoch(msecs), {}};
             std::fill(std::begin(reading.tenths), std::end(reading.tenths), what.toInt());

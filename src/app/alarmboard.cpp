@@ -55,9 +55,9 @@ void AlarmBoard::acknowledge(int row, qint64 msecs)
     keep(rows[size_t(row)].acknowledge(msecs));
 }
 
-void AlarmBoard::restoreUnacknowledged(int row)
+void AlarmBoard::restoreUnacknowledged(int row, std::optional<int> limit)
 {
-    rows[size_t(row)].restoreUnacknowledged();
+    rows[size_t(row)].restoreUnacknowledged(limit);
 }
 
 std::vector<AlarmBoard::Event> AlarmBoard::takeEvents()

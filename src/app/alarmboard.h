@@ -28,7 +28,7 @@ public:
     void portOpened(qint64 msecs);
     void portClosed();
     void acknowledge(int row, qint64 msecs);
-    void restoreUnacknowledged(int row);
+    void restoreUnacknowledged(int row, std::optional<int> limit);
 
     const std::vector<Event> &events() const { return log; }
     // Hands the events over and forgets them.

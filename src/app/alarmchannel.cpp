@@ -101,12 +101,12 @@ std::optional<AlarmChannel::Event> AlarmChannel::acknowledge(qint64 msecs)
     return event(msecs, Kind::Acknowledged);
 }
 
-void AlarmChannel::restoreUnacknowledged()
+void AlarmChannel::restoreUnacknowledged(std::optional<int> limit)
 {
     phase = Phase::Quiet;
     acknowledged = false;
     value.reset();
-    crossed.reset();
+    crossed = limit;
 }
 
 std::optional<AlarmChannel::Event> AlarmChannel::beyond(qint64 msecs, qint64 since, bool atOnce,

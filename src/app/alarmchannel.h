@@ -53,8 +53,9 @@ public:
     void portClosed();
     // No event when there is nothing to acknowledge.
     std::optional<Event> acknowledge(qint64 msecs);
-    // An alarm active or unacknowledged at the last exit comes back cleared and unacknowledged.
-    void restoreUnacknowledged();
+    // An alarm active or unacknowledged at the last exit comes back cleared and unacknowledged,
+    // with the limit it had crossed, so that its acknowledgement still names it.
+    void restoreUnacknowledged(std::optional<int> limit);
 
 private:
     enum Side { Beyond, Band, Inside };
