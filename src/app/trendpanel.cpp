@@ -129,6 +129,15 @@ TrendPanel::TrendPanel(const TrendHistory &history, QWidget *parent)
     cursorLine->setPen(QPen(Qt::gray, 1, Qt::DotLine));
     cursorLine->setVisible(false);
     plot->setMouseTracking(true);
+    for (int channel = 0; channel < SensorProtocol::ChannelCount; ++channel) {
+        for (QCPItemStraightLine *&line : limitLines[channel]) {
+            line = new QCPItemStraightLine(plot);
+            line->setPen(QPen(QColor(kCurves[channel].colour), 1, Qt::DashDotLine));
+            for (QCPItemPosition *end : {line->point1, line->point2})
+                end->setAxes(plot->xAxis, valueAxes[kCurves[channel].axis]);
+            line->setVisible(false);
+        }
+    }
 
     auto *summaries = new QGridLayout;
     for (int channel = 0; channel < SensorProtocol::ChannelCount; ++channel) {
@@ -226,6 +235,10 @@ void TrendPanel::takeNewest()
     if (history.size() == 0)
         return;
     addSample(history.size() - 1);
+    for (QCPItemRect *band : openBand) {
+        if (band)
+            band->bottomRight->setCoords(keyOf(history.at(history.size() - 1).msecs), 1);
+    }
     if (history.isFull()) {
         // The curves keep the space of the points that leave them until compacted.
         const bool compact = ++leftSinceCompaction == kCompactEvery;
@@ -268,10 +281,55 @@ bool TrendPanel::isChannelShown(int channel) const
 void TrendPanel::setChannelShown(int channel, bool shown)
 {
     graphs[channel]->setVisible(shown);
+    for (int side = 0; side < 2; ++side)
+        limitLines[channel][side]->setVisible(shown && hasLimit[channel][side]);
+    for (QCPItemRect *band : bandItems[channel])
+        band->setVisible(shown);
     // A hidden curve keeps its entry in the legend, greyed, so that a click brings it back.
     if (QCPPlottableLegendItem *entry = plot->legend->itemWithPlottable(graphs[channel]))
         entry->setTextColor(shown ? Qt::black : Qt::gray);
     refresh();
+}
+
+void TrendPanel::setAlarm(int channel, std::optional<int> low, std::optional<int> high,
+                          const QVector<AlarmBand> &bands)
+{
+    const std::optional<int> limits[2] = {low, high};
+    for (int side = 0; side < 2; ++side) {
+        QCPItemStraightLine *line = limitLines[channel][side];
+        hasLimit[channel][side] = limits[side].has_value();
+        line->setVisible(hasLimit[channel][side] && isChannelShown(channel));
+        line->point1->setCoords(0, limits[side].value_or(0) / 10.0);
+        line->point2->setCoords(1, limits[side].value_or(0) / 10.0);
+    }
+    for (QCPItemRect *band : bandItems[channel])
+        plot->removeItem(band);
+    bandItems[channel].clear();
+    openBand[channel] = nullptr;
+    const qint64 newest = history.size() > 0 ? history.at(history.size() - 1).msecs
+                                             : QDateTime::currentMSecsSinceEpoch();
+    for (const AlarmBand &alarm : bands) {
+        // Across the whole height, under the curves, in the curve's colour but faint.
+        auto *band = new QCPItemRect(plot);
+        band->setLayer(QStringLiteral("grid"));
+        QColor fill(kCurves[channel].colour);
+        fill.setAlpha(48);
+        band->setBrush(fill);
+        band->setPen(Qt::NoPen);
+        for (QCPItemPosition *corner : {band->topLeft, band->bottomRight}) {
+            corner->setTypeX(QCPItemPosition::ptPlotCoords);
+            corner->setTypeY(QCPItemPosition::ptAxisRectRatio);
+            corner->setAxes(plot->xAxis, valueAxes[kCurves[channel].axis]);
+        }
+        band->topLeft->setCoords(keyOf(alarm.from), 0);
+        band->bottomRight->setCoords(keyOf(alarm.to < 0 ? std::max(newest, alarm.from) : alarm.to),
+                                     1);
+        band->setVisible(isChannelShown(channel));
+        bandItems[channel] << band;
+        if (alarm.to < 0)
+            openBand[channel] = band;
+    }
+    plot->replot(QCustomPlot::rpQueuedReplot);
 }
 
 void TrendPanel::follow()

@@ -3,12 +3,16 @@
 
 #include "trendhistory.h"
 
+#include <QVector>
 #include <QWidget>
+
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
 class QCPAxis;
 class QCPGraph;
+class QCPItemRect;
 class QCPItemStraightLine;
 class QCustomPlot;
 class QDoubleSpinBox;
@@ -44,6 +48,18 @@ public:
     // The plot as a PNG of its size on screen times the screen's scale.
     bool savePicture(const QString &path);
 
+    // A time the channel spent in alarm, in milliseconds since the epoch; `to` is negative while
+    // the alarm lasts, and the band then reaches the newest reading.
+    struct AlarmBand
+    {
+        qint64 from;
+        qint64 to;
+    };
+    // The channel's alarm limits as lines on its axis, in tenths (none on a side without one),
+    // and its times in alarm as shaded bands.
+    void setAlarm(int channel, std::optional<int> low, std::optional<int> high,
+                  const QVector<AlarmBand> &bands);
+
 signals:
     void spanChosen(int seconds);
     void channelShownChanged(int channel, bool shown);
@@ -68,6 +84,10 @@ private:
     QDoubleSpinBox *fixedFrom[3];
     QDoubleSpinBox *fixedTo[3];
     QCPItemStraightLine *cursorLine;
+    QCPItemStraightLine *limitLines[SensorProtocol::ChannelCount][2];
+    bool hasLimit[SensorProtocol::ChannelCount][2] = {};
+    QVector<QCPItemRect *> bandItems[SensorProtocol::ChannelCount];
+    QCPItemRect *openBand[SensorProtocol::ChannelCount] = {};
     QComboBox *spanBox;
     QPushButton *followButton;
     QLabel *cursorText;
