@@ -66,8 +66,9 @@ WindowMemory::WindowMemory(QMainWindow *window, SerialCommon *serial)
     trendAction->setCheckable(true);
     trendAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+T")));
     connect(trendAction, &QAction::toggled, this, &WindowMemory::setTrendShown);
-    bar->addMenu(QStringLiteral("帮助(&H)"))
-        ->addAction(QStringLiteral("关于 Corvane"), this, &WindowMemory::about);
+    QMenu *help = bar->addMenu(QStringLiteral("帮助(&H)"));
+    help->addAction(QStringLiteral("关于 Corvane"), this, &WindowMemory::about);
+    helpMenu = help->menuAction();
     for (QAction *action : exportActions)
         action->setEnabled(false);
     // The form keeps its size: the window grows by the menu bar.
@@ -135,6 +136,7 @@ void WindowMemory::setTrendShown(bool shown)
             settings().setValue(QStringLiteral("trend/hidden"), hidden);
         });
         qobject_cast<QVBoxLayout *>(window->centralWidget()->layout())->addWidget(panel, 1);
+        emit trendMade(panel);
     }
     if (panel) {
         const QRect room = window->screen()->availableGeometry();
@@ -144,6 +146,21 @@ void WindowMemory::setTrendShown(bool shown)
     for (QAction *action : exportActions)
         action->setEnabled(shown);
     settings().setValue(QStringLiteral("trend/shown"), shown);
+}
+
+QMenu *WindowMemory::addMenu(const QString &title)
+{
+    auto *menu = new QMenu(title, window->menuBar());
+    window->menuBar()->insertMenu(helpMenu, menu);
+    return menu;
+}
+
+void WindowMemory::addBelowForm(QWidget *part)
+{
+    part->hide();
+    auto *column = qobject_cast<QVBoxLayout *>(window->centralWidget()->layout());
+    // After the form and the status lines, before the trend and its stretch.
+    column->insertWidget(panel ? column->indexOf(panel) : column->count(), part);
 }
 
 void WindowMemory::showBelowForm(QWidget *part, bool show, int height)
@@ -165,8 +182,13 @@ void WindowMemory::showBelowForm(QWidget *part, bool show, int height)
     window->centralWidget()->layout()->activate();
     window->layout()->activate();
     window->resize(window->width(), window->height() - shrink);
-    if (recordingLine->isHidden() && (!panel || panel->isHidden()))
-        form->setMinimumHeight(0);
+    QLayout *column = window->centralWidget()->layout();
+    for (int i = 0; i < column->count(); ++i) {
+        QWidget *below = column->itemAt(i)->widget();
+        if (below != form && !below->isHidden())
+            return;
+    }
+    form->setMinimumHeight(0);
 }
 
 void WindowMemory::toggleRecording()

@@ -12,6 +12,7 @@
 
 class QAction;
 class QLabel;
+class QMenu;
 class QMainWindow;
 class SerialCommon;
 class TrendPanel;
@@ -30,11 +31,22 @@ public:
     ~WindowMemory() override;
 
     const TrendHistory &readings() const { return history; }
+    // The trend panel once it has been asked for, else nullptr; trendMade says when.
+    TrendPanel *trend() const { return panel; }
+    // A menu of the menu bar's, in front of 帮助.
+    QMenu *addMenu(const QString &title);
+    // Shows or hides a part in the column below the form, the window growing or shrinking by it
+    // so that the form keeps its size.
+    void showBelowForm(QWidget *part, bool show, int height);
+    // Adds a part to the column, hidden, before the trend.
+    void addBelowForm(QWidget *part);
+
+signals:
+    void trendMade(TrendPanel *panel);
 
 private:
     void take(const QByteArray &pack);
     void setTrendShown(bool shown);
-    void showBelowForm(QWidget *part, bool show, int height);
     void toggleRecording();
     void startRecording(const QString &path);
     void stopRecording();
@@ -52,6 +64,7 @@ private:
     QAction *recordAction;
     QAction *trendAction;
     QList<QAction *> exportActions;
+    QAction *helpMenu;
     TrendHistory history;
     std::unique_ptr<SampleWriter> writer;
     QString recordingPath;
