@@ -1,4 +1,6 @@
 #include "alarmboard.h"
+#include "alarmlog.h"
+#include "readingformat.h"
 
 #include <QtTest>
 
@@ -36,6 +38,10 @@ private slots:
     void followsTheValues();
     void refusesLimits_data();
     void refusesLimits();
+    void keepsTheLog_data();
+    void keepsTheLog();
+    void refusesAPathItCannotWrite_data();
+    void refusesAPathItCannotWrite();
 };
 
 void TestAlarms::followsTheValues_data()
@@ -195,6 +201,224 @@ void TestAlarms::refusesLimits()
     const QString reason = limitsOf(low, high, hysteresis, delay).refusal(row, &field);
     QCOMPARE(reason.isEmpty() ? reason : fields[int(field)] + QStringLiteral(": ") + reason,
              refusal);
+}
+
+// A log entry as "time row kind value limit hysteresis delay [user]", "-" for an unknown value.
+static QString rowName(int row)
+{
+    return row == AlarmChannel::Link ? "link" : SensorProtocol::Channels[row].name;
+}
+
+static QString entryText(const AlarmLog::Entry &entry)
+{
+    static const char *const kinds[] = {"raised", "cleared", "acknowledged"};
+    const auto number = [](const std::optional<int> &n) {
+        return n ? QString::number(*n) : QString("-");
+    };
+    QStringList fields = {ReadingFormat::isoTime(entry.time),
+                          rowName(entry.row),
+                          kinds[int(entry.kind)],
+                          number(entry.value),
+                          number(entry.limit),
+                          QString::number(entry.hysteresis),
+                          QString::number(entry.delaySeconds)};
+    if (!entry.user.isEmpty())
+        fields << entry.user;
+    return fields.join(' ');
+}
+
+static AlarmLog::Entry entryOf(const QString &text)
+{
+    static const QStringList kinds = {"raised", "cleared", "acknowledged"};
+    const auto number = [&](int field) {
+        const QString n = text.section(' ', field, field);
+        return n == "-" ? std::optional<int>() : n.toInt();
+    };
+    int row = 0;
+    while (rowName(row) != text.section(' ', 1, 1))
+        ++row;
+    return {QDateTime::fromString(text.section(' ', 0, 0), Qt::ISODateWithMs),
+            row,
+            AlarmChannel::Kind(kinds.indexOf(text.section(' ', 2, 2))),
+            number(3),
+            number(4),
+            text.section(' ', 5, 5).toInt(),
+            text.section(' ', 6, 6).toInt(),
+            text.section(' ', 7)};
+}
+
+void TestAlarms::keepsTheLog_data()
+{
+    QTest::addColumn<QByteArray>("before"); // the file's bytes before appending
+    QTest::addColumn<QStringList>("appended");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QStringList>("readBack");
+    QTest::addColumn<QString>("unacknowledged");
+    QTest::addColumn<QByteArray>("lastLine"); // checked when given
+    QTest::addColumn<QString>("locale");
+
+    const QString raised = "2026-12-10T14:02:11.123+08:00 oil raised 613 600 5 10";
+    const QByteArray raisedLine =
+        R"({"time":"2026-12-10T14:02:11.123+08:00","channel":"oil_temperature_c","event":"raised",)"
+        R"("value":61.3,"limit":60.0,"hysteresis":0.5,"delay":10})";
+    const QStringList mixed = {
+        raised,
+        "2026-12-10T14:02:15.007+08:00 oil acknowledged 613 600 5 10 alice",
+        "2026-12-10T14:03:00.999+08:00 oil cleared 594 600 5 10",
+        "2026-12-10T23:59:59.001-03:30 temperature raised -105 -100 20 0",
+        "2026-12-11T00:00:00.000+00:00 link raised 12 10 0 10",
+        "2026-12-11T00:00:01.000+00:00 humidity acknowledged - - 5 10 bob",
+    };
+    QTest::newRow("every field read back")
+        << QByteArray() << mixed << 1000 << mixed << "temperature link" << QByteArray() << "";
+    QTest::newRow("the line of a raised alarm") << QByteArray() << QStringList{raised} << 1000
+                                                << QStringList{raised} << "oil" << raisedLine << "";
+    QTest::newRow("in Arabic digits") << QByteArray() << QStringList{raised} << 1000
+                                      << QStringList{raised} << "oil" << raisedLine << "ar_EG";
+    const QString acknowledged =
+        "2026-12-11T00:00:01.000+00:00 link acknowledged 3 10 0 10 李 \"x\"\\y";
+    QTest::newRow("an acknowledgement names its user, escaped")
+        << QByteArray() << QStringList{acknowledged} << 1000 << QStringList{acknowledged} << ""
+        << QByteArray(R"({"time":"2026-12-11T00:00:01.000+00:00","channel":"link",)"
+                      R"("event":"acknowledged","value":3,"limit":10,"hysteresis":0.0,)"
+                      R"("delay":10,"user":"李 \"x\"\\y"})")
+        << "";
+    QTest::newRow("the user only on acknowledgements")
+        << QByteArray() << QStringList{raised + " mallory"} << 1000 << QStringList{raised} << "oil"
+        << raisedLine << "";
+    const QByteArray torn = R"({"time":"2026-12-10T14:05:00.000+08:00","channel":"oil_te)";
+    QTest::newRow("a torn last line passed over")
+        << raisedLine + "\n" + torn << QStringList() << 1000 << QStringList{raised} << "oil"
+        << QByteArray() << "";
+    QTest::newRow("an entry after a torn line on a line of its own")
+        << torn << QStringList{raised} << 1000 << QStringList{raised} << "oil" << QByteArray()
+        << "";
+    QTest::newRow("a foreign line passed over")
+        << R"({"time":"2026-12-10T14:00:00.000+08:00","air_temperature_c":21.5})"
+           "\nnot json\n"
+            + raisedLine + R"(
+{"time":"2026-12-10T14:06:00.000+08:00","channel":"wind","event":"raised","value":1.0,"limit":0.5,"hysteresis":0.5,"delay":10}
+)" << QStringList()
+        << 1000 << QStringList{raised} << "oil" << QByteArray() << "";
+    QTest::newRow("only the last N")
+        << QByteArray() << mixed << 2 << QStringList(mixed.mid(4)) << "link" << QByteArray() << "";
+
+    // More than a read from the end takes at once, so that lines straddle its blocks.
+    QByteArray longLog;
+    QStringList lastThousand;
+    const QDateTime start(QDate(2026, 12, 10), QTime(0, 0), Qt::OffsetFromUTC, 8 * 3600);
+    for (int i = 0; i < 3000; ++i) {
+        const QString time = ReadingFormat::isoTime(start.addMSecs(i * 1001));
+        longLog += QString(R"({"time":"%1","channel":"humidity_rh","event":"cleared","value":%2,)"
+                           R"("limit":50.0,"hysteresis":0.5,"delay":10})"
+                           "\n")
+                       .arg(time, ReadingFormat::tenthsText(i))
+                       .toUtf8();
+        if (i >= 2000)
+            lastThousand << time + QString(" humidity cleared %1 500 5 10").arg(i);
+    }
+    QTest::newRow("the last thousand of a long log")
+        << longLog << QStringList() << 1000 << lastThousand << "" << QByteArray() << "";
+
+    const QStringList steps = {
+        "2026-12-10T14:00:00.000+08:00 pressure raised 1200 1100 5 10",
+        "2026-12-10T14:00:01.000+08:00 pressure acknowledged 1200 1100 5 10 alice",
+        "2026-12-10T14:00:02.000+08:00 pressure cleared 1090 1100 5 10",
+    };
+    const auto owed = [&](const char *name, const QList<int> &order, const QString &listed) {
+        QStringList appended = {steps[0]};
+        for (int step : order)
+            appended << steps[step];
+        QTest::newRow(name) << QByteArray() << appended << 1000 << appended << listed
+                            << QByteArray() << "";
+    };
+    owed("raised is owed", {}, "pressure");
+    owed("raised and acknowledged is still active", {1}, "pressure");
+    owed("raised and cleared is still owed", {2}, "pressure");
+    owed("raised, acknowledged, cleared is settled", {1, 2}, "");
+    owed("raised, cleared, acknowledged is settled", {2, 1}, "");
+}
+
+void TestAlarms::keepsTheLog()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QStringList, appended);
+    QFETCH(int, count);
+    QFETCH(QStringList, readBack);
+    QFETCH(QString, unacknowledged);
+    QFETCH(QByteArray, lastLine);
+    QFETCH(QString, locale);
+
+    const auto restore = qScopeGuard([] { QLocale::setDefault(QLocale::system()); });
+    if (!locale.isEmpty())
+        QLocale::setDefault(QLocale(locale));
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    // The folder is made by the first append.
+    const QString path = dir.filePath("corvane/alarms.jsonl");
+    if (!before.isEmpty()) {
+        QVERIFY(QDir(dir.path()).mkdir("corvane"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(before), before.size());
+    }
+    AlarmLog log(path);
+    for (const QString &text : appended)
+        QVERIFY2(log.append(entryOf(text)), qPrintable(log.errorString()));
+
+    const std::vector<AlarmLog::Entry> back = log.readBack(count);
+    QStringList texts;
+    for (const AlarmLog::Entry &entry : back)
+        texts << entryText(entry);
+    QCOMPARE(texts, readBack);
+    QStringList rows;
+    for (int row : AlarmLog::unacknowledged(back))
+        rows << rowName(row);
+    QCOMPARE(rows.join(' '), unacknowledged);
+    if (!lastLine.isEmpty()) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray content = file.readAll();
+        QCOMPARE(content.right(lastLine.size() + 1), lastLine + '\n');
+    }
+}
+
+void TestAlarms::refusesAPathItCannotWrite_data()
+{
+    QTest::addColumn<QString>("blocker"); // made in the way: "name/" a folder, "name" a file
+    QTest::addColumn<QString>("path");
+
+    QTest::newRow("a folder where the file goes") << "alarms.jsonl/"
+                                                  << "alarms.jsonl";
+    QTest::newRow("a file where the folder goes") << "corvane"
+                                                  << "corvane/alarms.jsonl";
+}
+
+void TestAlarms::refusesAPathItCannotWrite()
+{
+    QFETCH(QString, blocker);
+    QFETCH(QString, path);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString blocking = dir.filePath(blocker);
+    if (blocker.endsWith('/'))
+        QVERIFY(QDir().mkpath(blocking));
+    else
+        QVERIFY(QFile(blocking).open(QIODevice::WriteOnly));
+    AlarmLog log(dir.filePath(path));
+    QVERIFY(!log.append(entryOf("2026-12-10T14:02:11.123+08:00 oil raised 613 600 5 10")));
+    // The path and the system's reason after it.
+    const QString prefix = QDir::toNativeSeparators(log.path()) + ": ";
+    QVERIFY2(log.errorString().startsWith(prefix) && log.errorString().size() > prefix.size(),
+             qPrintable(log.errorString()));
+    QCOMPARE(QFileInfo(blocking).isDir() ? QDir(blocking).entryList(QDir::NoDotAndDotDot).size()
+                                         : QFileInfo(blocking).size(),
+             0);
+    QVERIFY(log.readBack().empty());
+    // Where the window keeps its log: in this suite's data folder, never in the user's.
+    QCOMPARE(AlarmLog::defaultPath(),
+             qEnvironmentVariable("XDG_DATA_HOME") + "/corvane/alarms.jsonl");
 }
 
 QTEST_GUILESS_MAIN(TestAlarms)
