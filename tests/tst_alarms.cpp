@@ -1,7 +1,9 @@
 #include "alarmboard.h"
 #include "alarmlog.h"
+#include "alarmlogpanel.h"
 #include "readingformat.h"
 
+#include <QTableWidget>
 #include <QtTest>
 
 // A limit left out of a row is an invalid QVariant.
@@ -42,6 +44,7 @@ private slots:
     void keepsTheLog();
     void refusesAPathItCannotWrite_data();
     void refusesAPathItCannotWrite();
+    void showsTheNewestFirst();
 };
 
 void TestAlarms::followsTheValues_data()
@@ -421,5 +424,31 @@ void TestAlarms::refusesAPathItCannotWrite()
              qEnvironmentVariable("XDG_DATA_HOME") + "/corvane/alarms.jsonl");
 }
 
-QTEST_GUILESS_MAIN(TestAlarms)
+void TestAlarms::showsTheNewestFirst()
+{
+    // One more than the panel keeps, oldest first as the log reads back, each a second apart.
+    const QDateTime start = QDateTime::currentDateTime();
+    std::vector<AlarmLog::Entry> entries;
+    for (int i = 0; i <= AlarmLogPanel::MaxRows; ++i)
+        entries.push_back({start.addSecs(i), i % 4, AlarmChannel::Kind::Raised, i, 0, 5, 10, {}});
+    AlarmLogPanel panel;
+    panel.setEntries(entries);
+    panel.add({start.addSecs(5000), AlarmChannel::Link, AlarmChannel::Kind::Acknowledged, 12, 10, 0,
+               10, "alice"});
+
+    const QTableWidget *table = panel.findChild<QTableWidget *>();
+    QVERIFY(table);
+    QCOMPARE(table->rowCount(), AlarmLogPanel::MaxRows);
+    const auto rowText = [&](int row) {
+        QStringList texts;
+        for (int column = 1; column < table->columnCount(); ++column)
+            texts << table->item(row, column)->text();
+        return texts.join(" | ");
+    };
+    QCOMPARE(rowText(0), "无数据 | 确认（alice） | 12 秒 | 10 秒");
+    QCOMPARE(rowText(1), "温度 | 报警 | 100.0 ℃ | 0.0 ℃");
+    QCOMPARE(rowText(AlarmLogPanel::MaxRows - 1), "气压 | 报警 | 0.2 kPa | 0.0 kPa");
+}
+
+QTEST_MAIN(TestAlarms)
 #include "tst_alarms.moc"
