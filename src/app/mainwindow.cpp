@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "alarmwatch.h"
 #include "sensorprotocol.h"
 #include "serialcommon.h"
 #include "ui_mainwindowform.h"
@@ -50,8 +51,9 @@ MainWindow::MainWindow(QWidget *parent)
     const auto poll = [this] { pollMeasurements(); };
     connect(pollTimer, &QTimer::timeout, pollTimer, poll, Qt::DirectConnection);
     connect(serial, &SerialCommon::serialPortLost, this, &MainWindow::onSerialPortLost);
-    // The menu bar, the trend and recording live around the form; the window owns them.
-    new WindowMemory(this, serial);
+    // The menu bar, the trend, recording and the alarms live around the form; the window owns
+    // them.
+    new AlarmWatch(this, serial, new WindowMemory(this, serial));
 }
 
 MainWindow::~MainWindow()
