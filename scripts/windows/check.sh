@@ -270,6 +270,13 @@ wine_check() {
     # over the default ten minutes, the check's twenty seconds of readings would draw curves
     # shorter than the legend's samples.
     wine reg add 'HKCU\Software\Corvane\corvane\trend' /v span /t REG_DWORD /d 60 /f >>"$scratch/wineboot.log" 2>&1
+    # A humidity alarm as the limits dialog leaves it in the settings: below 45.2 %RH, at once.
+    # The unit starts at 45.3; the calibration to 45.0 below raises it.
+    local value
+    for value in enabled:true low:45.2 high: hysteresis:0.0 delay:0; do
+        wine reg add 'HKCU\Software\Corvane\corvane\alarms\humidity' /v "${value%%:*}" /t REG_SZ \
+            /d "${value#*:}" /f >>"$scratch/wineboot.log" 2>&1
+    done
     # Wine passes no QT_ variables to Windows programs; WINEQT_ ones arrive without the prefix.
     WINEQT_FORCE_STDERR_LOGGING=1 wine "$program" >"$scratch/corvane.log" 2>&1 &
     pids+=($!)
@@ -362,6 +369,14 @@ wine_check() {
     wait_for 20 box_changed "$window" "${results[0]}" "${blank[4]}" || fail "no verdict is shown"
     echo "calibration pressed in the window; the unit received $(grep -m1 '^<- 215205' "$scratch/unit.log")" \
         "and answered $(grep -m1 '^-> 2152' "$scratch/unit.log")"
+    # The humidity alarm: a line under the form grows the window, and the log keeps the event.
+    wait_for 50 window_taller "$window" "$size" \
+        || fail "no alarm line under the form after the humidity fell below its limit"
+    local alarm_log
+    alarm_log=$(find "$WINEPREFIX/drive_c/users" -name alarms.jsonl | head -n 1)
+    [ -n "$alarm_log" ] && grep -q '"channel":"humidity_rh","event":"raised","value":45.0,"limit":45.2' "$alarm_log" \
+        || fail "alarms.jsonl does not hold the humidity alarm: $(cat "$alarm_log" 2>/dev/null)"
+    echo "alarm raised: the window $size → $(window_size "$window"); ${alarm_log#"$WINEPREFIX/"}: $(cat "$alarm_log")"
     sleep 1.5
     import -window "$window" "$build/corvane-wine.png"
     echo "screenshot: $build/corvane-wine.png ($(file -b "$build/corvane-wine.png"))"
