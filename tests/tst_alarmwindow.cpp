@@ -1,3 +1,4 @@
+#include "alarmlimits.h"
 #include "alarmlog.h"
 #include "windowharness.h"
 
@@ -61,8 +62,10 @@ private slots:
     {
         QSettings(QStringLiteral("Corvane"), QStringLiteral("corvane")).clear();
         QFile::remove(AlarmLog::defaultPath());
+        QDir(AlarmLog::defaultPath()).removeRecursively();
     }
     void alarmRisesIsAcknowledgedAndComesBack();
+    void logThatCannotBeWrittenShowsOneBox();
 };
 
 void TestAlarmWindow::alarmRisesIsAcknowledgedAndComesBack()
@@ -131,6 +134,32 @@ void TestAlarmWindow::alarmRisesIsAcknowledgedAndComesBack()
     QVERIFY(logLines().at(4).contains(R"("event":"acknowledged","value":null,"limit":60.0)"));
     QVERIFY(status->isHidden());
     QCOMPARE(valueColour(again), normal);
+}
+
+void TestAlarmWindow::logThatCannotBeWrittenShowsOneBox()
+{
+    // A folder where the file belongs: no line can be written.
+    QVERIFY(QDir().mkpath(AlarmLog::defaultPath()));
+    AlarmLimits oil;
+    oil.enabled = true;
+    oil.high = 300;
+    oil.delaySeconds = 0;
+    oil.save(SensorProtocol::OilTemperature);
+    WindowHarness harness;
+    harness.window.show();
+    QVERIFY(harness.openUnit());
+    auto *status = harness.widget<QLabel>("alarmStatusLine");
+    QTRY_VERIFY_WITH_TIMEOUT(status->isVisible(), 5000);
+    QVERIFY(status->text().startsWith(QStringLiteral("报警：油温 高于 30.0 ℃")));
+    QTRY_COMPARE(harness.boxes.boxes().size(), 1);
+    QVERIFY(harness.boxes.texts().at(0).contains(AlarmLog::defaultPath()));
+
+    // Cleared and raised again: the alarms still show, the box does not come back.
+    harness.unit.setReading(SimulatedUnit::OilTemperature, 200);
+    QTRY_VERIFY_WITH_TIMEOUT(status->text().startsWith(QStringLiteral("已恢复")), 5000);
+    harness.unit.setReading(SimulatedUnit::OilTemperature, 400);
+    QTRY_VERIFY_WITH_TIMEOUT(status->text().startsWith(QStringLiteral("报警")), 5000);
+    QCOMPARE(harness.boxes.boxes().size(), 1);
 }
 
 QTEST_MAIN(TestAlarmWindow)
