@@ -42,8 +42,6 @@ private slots:
     void refusesLimits();
     void keepsTheLog_data();
     void keepsTheLog();
-    void refusesAPathItCannotWrite_data();
-    void refusesAPathItCannotWrite();
     void showsTheNewestFirst();
 };
 
@@ -384,44 +382,6 @@ void TestAlarms::keepsTheLog()
         const QByteArray content = file.readAll();
         QCOMPARE(content.right(lastLine.size() + 1), lastLine + '\n');
     }
-}
-
-void TestAlarms::refusesAPathItCannotWrite_data()
-{
-    QTest::addColumn<QString>("blocker"); // made in the way: "name/" a folder, "name" a file
-    QTest::addColumn<QString>("path");
-
-    QTest::newRow("a folder where the file goes") << "alarms.jsonl/"
-                                                  << "alarms.jsonl";
-    QTest::newRow("a file where the folder goes") << "corvane"
-                                                  << "corvane/alarms.jsonl";
-}
-
-void TestAlarms::refusesAPathItCannotWrite()
-{
-    QFETCH(QString, blocker);
-    QFETCH(QString, path);
-
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString blocking = dir.filePath(blocker);
-    if (blocker.endsWith('/'))
-        QVERIFY(QDir().mkpath(blocking));
-    else
-        QVERIFY(QFile(blocking).open(QIODevice::WriteOnly));
-    AlarmLog log(dir.filePath(path));
-    QVERIFY(!log.append(entryOf("2026-12-10T14:02:11.123+08:00 oil raised 613 600 5 10")));
-    // The path and the system's reason after it.
-    const QString prefix = QDir::toNativeSeparators(log.path()) + ": ";
-    QVERIFY2(log.errorString().startsWith(prefix) && log.errorString().size() > prefix.size(),
-             qPrintable(log.errorString()));
-    QCOMPARE(QFileInfo(blocking).isDir() ? QDir(blocking).entryList(QDir::NoDotAndDotDot).size()
-                                         : QFileInfo(blocking).size(),
-             0);
-    QVERIFY(log.readBack().empty());
-    // Where the window keeps its log: in this suite's data folder, never in the user's.
-    QCOMPARE(AlarmLog::defaultPath(),
-             qEnvironmentVariable("XDG_DATA_HOME") + "/corvane/alarms.jsonl");
 }
 
 void TestAlarms::showsTheNewestFirst()
