@@ -12,7 +12,8 @@
 #
 # It leaves build/windows/corvane-<version>-win64.zip (unzipped, the program runs) and the
 # installer build/windows/corvane-<version>-win64.exe, and screenshots of the program under
-# Wine in build/windows/corvane-wine.png (the unit's readings and a calibration's verdict),
+# Wine in build/windows/corvane-wine.png (the unit's readings, a calibration's verdict and the
+# humidity alarm it raises),
 # corvane-wine-trend.png (the trend below them: the four curves, humidity's with the
 # calibration's step), and at 150 % display scaling in corvane-wine-150.png.
 #
